@@ -1,0 +1,272 @@
+#include "WinBtr.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+uint16_t readU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t readU32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8)
+        | (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Offsets of the three header fields the object reads from its cached Stat result.
+constexpr int RecordLengthOffset = 0;
+constexpr int NumIndexesOffset = 4;
+constexpr int NumRecordsOffset = 6;
+
+// The key length sent on every call: the key buffer is 256 bytes, the field holds 255.
+constexpr uint8_t KeyBufferLength = 255;
+constexpr uint8_t MaxKeyLength = 127;
+
+} // namespace
+
+TWinBtr::TWinBtr(const void* clientId)
+{
+    if (clientId)
+        std::memcpy(ClientId, clientId, sizeof ClientId);
+}
+
+TWinBtr::~TWinBtr()
+{
+    if (IsOpen)
+        Close();
+    FreeBuffer();
+}
+
+int16_t TWinBtr::callManager(
+    uint16_t op, void* data, uint16_t* length, void* key, uint8_t keyNumber)
+{
+    return BTRCALLID(op, PositionBlock, data, length, key, KeyBufferLength, keyNumber, ClientId);
+}
+
+void TWinBtr::clearStat() { std::memset(StatBuffer, 0, sizeof StatBuffer); }
+
+void TWinBtr::AllocBuffer(uint16_t size)
+{
+    Status = btr::status::Success;
+    if (size == BufferSize)
+        return;
+    FreeBuffer();
+    if (size == 0)
+        return;
+    auto* buffer = new (std::nothrow) uint8_t[size]();
+    if (!buffer) {
+        BufferSize = 0;
+        DataLength = 0;
+        Status = btr::status::DataBufferTooShort;
+        return;
+    }
+    Buffer = buffer;
+    BufferSize = size;
+    DataLength = size;
+    DataPtr = Buffer;
+}
+
+void TWinBtr::FreeBuffer()
+{
+    if (Buffer) {
+        delete[] Buffer;
+        Status = btr::status::Success;
+    }
+    Buffer = nullptr;
+    DataPtr = nullptr;
+    BufferSize = 0;
+}
+
+void TWinBtr::SetDataPtr(void* p)
+{
+    if (p)
+        DataPtr = p;
+}
+
+uint16_t TWinBtr::TakeDataLength()
+{
+    const uint16_t length = DataLength;
+    DataLength = BufferSize;
+    return length;
+}
+
+void TWinBtr::ClearKey(uint16_t n)
+{
+    if (n >= 1 && n <= sizeof KeyBuffer)
+        std::memset(KeyBuffer, 0, n);
+}
+
+int16_t TWinBtr::GetStatus()
+{
+    if (Status == btr::status::DataBufferTooShort && AcceptShortBuffer)
+        Status = btr::status::Success;
+    return Status;
+}
+
+int16_t TWinBtr::Call(uint16_t op)
+{
+    const bool locked = LockBias != 0;
+    if (locked) {
+        op = static_cast<uint16_t>(op + LockBias);
+        LockBias = 0;
+    }
+    uint16_t length = TakeDataLength();
+    LastOp = op;
+    Status = callManager(op, DataPtr, &length, KeyBuffer, KeyNumber);
+    // A short read leaves the rest of the record buffer zero, so a record shorter than the
+    // buffer never carries bytes of the record read before it. Only the object's own buffer
+    // is filled this way: the size of a buffer handed in by SetDataPtr is not known here.
+    if (Ok() && length < BufferSize && DataPtr == Buffer && Buffer)
+        std::memset(Buffer + length, 0, BufferSize - length);
+    DataPtr = Buffer;
+    const int16_t result = Status;
+    if (locked && Ok())
+        RecordPosition = GetPosition();
+    return result;
+}
+
+int16_t TWinBtr::CallWith(uint16_t op, void* data, int length)
+{
+    uint16_t copy = static_cast<uint16_t>(length);
+    Status = callManager(op, data, &copy, KeyBuffer, KeyNumber);
+    LastOp = op;
+    return GetStatus();
+}
+
+int16_t TWinBtr::CallByKey(uint16_t op, const void* key, uint8_t keyLength, uint8_t keyNumber)
+{
+    if (!key) {
+        Status = btr::status::KeyNotGiven;
+        return Status;
+    }
+    // KeyLength is a signed byte: a key of more than 127 bytes cannot be described, so it is
+    // refused before anything is copied into the key buffer.
+    if (keyLength > MaxKeyLength) {
+        Status = btr::status::KeyBufferTooShort;
+        return Status;
+    }
+    KeyNumber = keyNumber;
+    KeyLength = static_cast<int8_t>(keyLength);
+    std::memcpy(KeyBuffer, key, keyLength);
+    Call(op);
+    return Status;
+}
+
+int16_t TWinBtr::Open(const char* fileName, const char* owner, uint8_t mode)
+{
+    if (IsOpen)
+        Close();
+    const size_t nameLength = std::strlen(fileName);
+    KeyLength = static_cast<int8_t>(static_cast<uint8_t>(nameLength));
+    size_t ownerLength = std::strlen(owner);
+    if (ownerLength != 0)
+        ++ownerLength;
+    uint16_t length = static_cast<uint16_t>(ownerLength);
+    Status = callManager(btr::op::Open, const_cast<char*>(owner), &length,
+        const_cast<char*>(fileName), mode);
+    if (!Ok())
+        return Status;
+    IsOpen = true;
+    KeyNumber = DefaultKeyNumber;
+    uint16_t recordLength = 0;
+    if (GetRecordLength(recordLength) != btr::status::Success)
+        return Status;
+    AllocBuffer(recordLength);
+    IsOpen = Ok();
+    UseStep = IndexCount() == 0;
+    return Status;
+}
+
+int16_t TWinBtr::Close()
+{
+    if (!IsOpen) {
+        Status = btr::status::FileNotOpen;
+        return Status;
+    }
+    uint8_t scratch[4] = {};
+    CallWith(btr::op::Close, scratch, sizeof scratch);
+    if (Ok()) {
+        IsOpen = false;
+        FreeBuffer();
+        clearStat();
+    }
+    return Status;
+}
+
+int16_t TWinBtr::GetFirst() { return Call(UseStep ? btr::op::StepFirst : btr::op::GetFirst); }
+
+int16_t TWinBtr::GetNext() { return Call(UseStep ? btr::op::StepNext : btr::op::GetNext); }
+
+int16_t TWinBtr::Insert() { return Call(btr::op::Insert); }
+
+int32_t TWinBtr::GetPosition()
+{
+    uint8_t position[4] = {};
+    CallWith(btr::op::GetPosition, position, sizeof position);
+    const int32_t result = Ok() ? static_cast<int32_t>(readU32(position)) : 0;
+    DataPtr = Buffer;
+    return result;
+}
+
+int16_t TWinBtr::Stat()
+{
+    CallWith(btr::op::Stat, StatBuffer, sizeof StatBuffer);
+    // A definition longer than 1920 bytes still fills the buffer with its first 1920 bytes.
+    if (Status == btr::status::DataBufferTooShort)
+        Status = btr::status::Success;
+    if (!Ok())
+        clearStat();
+    return Status;
+}
+
+int16_t TWinBtr::StatTo(void* dest)
+{
+    Stat();
+    std::memcpy(dest, StatBuffer, sizeof StatBuffer);
+    return Status;
+}
+
+int16_t TWinBtr::GetRecordLength(uint16_t& length)
+{
+    if (!IsOpen) {
+        length = 0;
+        return Status;
+    }
+    if (readU16(StatBuffer + RecordLengthOffset) == 0)
+        Stat();
+    length = readU16(StatBuffer + RecordLengthOffset);
+    return Status;
+}
+
+int16_t TWinBtr::GetRecordCount(int32_t& count)
+{
+    count = 0;
+    if (IsOpen) {
+        Stat();
+        if (Ok())
+            count = static_cast<int32_t>(readU32(StatBuffer + NumRecordsOffset));
+    }
+    return Status;
+}
+
+int16_t TWinBtr::GetIndexCount(uint16_t& count)
+{
+    count = 0;
+    if (IsOpen) {
+        Stat();
+        count = readU16(StatBuffer + NumIndexesOffset);
+    }
+    return Status;
+}
+
+int32_t TWinBtr::RecordCount()
+{
+    int32_t count = 0;
+    return GetRecordCount(count) == btr::status::Success ? count : 0;
+}
+
+uint16_t TWinBtr::IndexCount()
+{
+    uint16_t count = 0;
+    return GetIndexCount(count) == btr::status::Success ? count : 0;
+}

@@ -1,0 +1,77 @@
+// TWinBtr: one data file as seen through the record manager.
+//
+// The object owns the file's position block, a key buffer, a record buffer sized to the file's
+// record length and a cached copy of the file's definition (the last Stat result). Every
+// operation keeps the record manager's status in Status and returns it; nothing throws.
+#pragma once
+
+#include "BtrCall.h"
+
+#include <cstdint>
+
+class TWinBtr
+{
+public:
+    static constexpr uint8_t DefaultKeyNumber = 0;
+
+    // Create: clientId points to 16 bytes, or is null for an all-zero client id.
+    explicit TWinBtr(const void* clientId = nullptr);
+    // Destroy: closes an open file (whatever the outcome), then releases the record buffer.
+    virtual ~TWinBtr();
+
+    TWinBtr(const TWinBtr&) = delete;
+    TWinBtr& operator=(const TWinBtr&) = delete;
+
+    void AllocBuffer(uint16_t size);
+    void FreeBuffer();
+    void SetDataPtr(void* p);
+    uint16_t TakeDataLength();
+    void ClearKey(uint16_t n);
+    void ClearLockBias() { LockBias = 0; }
+    int16_t GetStatus();
+    bool Ok() { return GetStatus() == btr::status::Success; }
+
+    int16_t Call(uint16_t op);
+    int16_t CallWith(uint16_t op, void* data, int length);
+    // Places a key of 0 to 127 bytes in KeyBuffer and makes one data call with it.
+    virtual int16_t CallByKey(uint16_t op, const void* key, uint8_t keyLength, uint8_t keyNumber);
+
+    int16_t Open(const char* fileName, const char* owner, uint8_t mode);
+    int16_t Close();
+    int16_t GetFirst();
+    int16_t GetNext();
+    int16_t Insert();
+    int32_t GetPosition();
+    int16_t Stat();
+    int16_t StatTo(void* dest);
+    int16_t GetRecordLength(uint16_t& length);
+    int16_t GetRecordCount(int32_t& count);
+    int16_t GetIndexCount(uint16_t& count);
+    int32_t RecordCount();
+    uint16_t IndexCount();
+
+    // Fields, in the order the record manager's callers have always known them.
+    int16_t Status = 0;
+    uint16_t LastOp = 0;
+    // Size of Buffer. Kept unsigned so that a buffer of 32768 bytes or more (a long
+    // variable-length record) still reads as its real size.
+    uint16_t BufferSize = 0;
+    uint16_t DataLength = 0;
+    int8_t KeyLength = 0;
+    uint8_t* Buffer = nullptr;
+    void* DataPtr = nullptr;
+    bool IsOpen = false;
+    uint8_t KeyBuffer[btr::KeyBufferSize] = {};
+    uint8_t PositionBlock[btr::PositionBlockSize] = {};
+    uint8_t StatBuffer[btr::SpecBufferSize] = {};
+    uint8_t KeyNumber = DefaultKeyNumber;
+    uint16_t LockBias = 0;
+    int32_t RecordPosition = 0;
+    bool UseStep = false;
+    bool AcceptShortBuffer = false;
+    uint8_t ClientId[btr::ClientIdSize] = {};
+
+private:
+    int16_t callManager(uint16_t op, void* data, uint16_t* length, void* key, uint8_t keyNumber);
+    void clearStat();
+};

@@ -1,0 +1,236 @@
+// SpecBuffer: a data file's whole definition in the record manager's 1920-byte Stat/Create layout.
+//
+// Layout (little-endian): a 16-byte file header (FileSpec), one 16-byte KeySegmentSpec per key
+// segment, then, when any segment uses the alternate collating sequence, one 265-byte AcsBlock
+// directly after the last segment. The number of segments is not stored: it follows from
+// NumIndexes and the "segmented" flag of each entry (see readLayout and countKeys).
+//
+// Every number is shown the same way everywhere: 16-bit fields as signed, 8-bit fields as unsigned,
+// 32-bit fields as signed. Writing a number keeps the low-order bits that fit the field.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace spec {
+
+constexpr int BufferSize = 1920;
+constexpr int FileSpecSize = 16;
+constexpr int SegmentSize = 16;
+constexpr int AcsNameSize = 8;
+constexpr int AcsTableSize = 256;
+constexpr int AcsBlockSize = 1 + AcsNameSize + AcsTableSize; // 265
+constexpr uint8_t AcsSignature = 0xAC;
+// The most segment entries that fit the buffer, without and with a collating sequence.
+constexpr int MaxEntries = (BufferSize - FileSpecSize) / SegmentSize; // 119
+constexpr int MaxEntriesWithAcs = (BufferSize - FileSpecSize - AcsBlockSize) / SegmentSize; // 102
+
+// How a field is shown and stored: its width and whether its value reads as signed.
+enum class Width : uint8_t { Signed16, Unsigned8, Signed32 };
+
+struct Field
+{
+    const char* name;
+    uint16_t offset; // from the start of the header or of the segment entry
+    Width width;
+};
+
+// File header fields, in the order of the window's eight header edits.
+namespace file {
+constexpr Field RecordLength { "RecordLength", 0, Width::Signed16 };
+constexpr Field PageSize { "PageSize", 2, Width::Signed16 };
+constexpr Field NumIndexes { "NumIndexes", 4, Width::Signed16 };
+constexpr Field NumRecords { "NumRecords", 6, Width::Signed32 };
+constexpr Field FileFlags { "FileFlags", 10, Width::Signed16 };
+constexpr Field DuplicatePointers { "DuplicatePointers", 12, Width::Unsigned8 };
+constexpr Field Reserved { "Reserved", 13, Width::Unsigned8 };
+constexpr Field UnusedPages { "UnusedPages", 14, Width::Signed16 };
+constexpr std::array<Field, 8> All { RecordLength, PageSize, NumIndexes, NumRecords, FileFlags,
+    DuplicatePointers, Reserved, UnusedPages };
+} // namespace file
+
+// Key segment fields, in the order of the key grid's columns 1 to 9.
+namespace segment {
+constexpr Field Position { "Position", 0, Width::Signed16 };
+constexpr Field Length { "Length", 2, Width::Signed16 };
+constexpr Field KeyFlags { "KeyFlags", 4, Width::Signed16 };
+constexpr Field NumKeyValues { "NumKeyValues", 6, Width::Signed32 };
+constexpr Field ExtendedType { "ExtendedType", 10, Width::Unsigned8 };
+constexpr Field NullValue { "NullValue", 11, Width::Unsigned8 };
+constexpr Field Reserved { "Reserved", 12, Width::Signed16 };
+constexpr Field ManualKeyNumber { "ManualKeyNumber", 14, Width::Unsigned8 };
+constexpr Field AcsNumber { "AcsNumber", 15, Width::Unsigned8 };
+constexpr std::array<Field, 9> All { Position, Length, KeyFlags, NumKeyValues, ExtendedType,
+    NullValue, Reserved, ManualKeyNumber, AcsNumber };
+} // namespace segment
+
+// Reads a field at base + field.offset as the number the window shows.
+int32_t readField(const uint8_t* base, const Field& field);
+// Stores value's low-order bits into the field's width.
+void writeField(uint8_t* base, const Field& field, int32_t value);
+
+struct FileSpec
+{
+    int16_t RecordLength = 0;
+    int16_t PageSize = 0;
+    int16_t NumIndexes = 0;
+    int32_t NumRecords = 0;
+    int16_t FileFlags = 0;
+    uint8_t DuplicatePointers = 0;
+    uint8_t Reserved = 0;
+    int16_t UnusedPages = 0;
+    bool operator==(const FileSpec&) const = default;
+};
+
+struct KeySegmentSpec
+{
+    int16_t Position = 0;
+    int16_t Length = 0;
+    int16_t KeyFlags = 0;
+    int32_t NumKeyValues = 0;
+    uint8_t ExtendedType = 0;
+    uint8_t NullValue = 0;
+    int16_t Reserved = 0;
+    uint8_t ManualKeyNumber = 0;
+    uint8_t AcsNumber = 0;
+    bool operator==(const KeySegmentSpec&) const = default;
+};
+
+struct AcsBlock
+{
+    uint8_t Signature = AcsSignature;
+    std::string Name; // at most 8 characters
+    std::array<uint8_t, AcsTableSize> Table {};
+    bool operator==(const AcsBlock&) const = default;
+};
+
+// File flag bits (FileSpec.FileFlags) and key flag bits (KeySegmentSpec.KeyFlags).
+struct FlagBit
+{
+    int bit;
+    uint16_t value;
+    const char* checkBox;
+    const char* caption;
+};
+
+extern const std::array<FlagBit, 12> FileFlagBits;
+extern const std::array<FlagBit, 11> KeyFlagBits;
+
+namespace fileflag {
+constexpr uint16_t VarLen = 0x0001;
+constexpr uint16_t BlankTrunc = 0x0002;
+constexpr uint16_t PreAlloc = 0x0004;
+constexpr uint16_t DataCompress = 0x0008;
+constexpr uint16_t KeyOnly = 0x0010;
+constexpr uint16_t IndexBalance = 0x0020;
+constexpr uint16_t Free10 = 0x0040;
+constexpr uint16_t Free20 = 0x0080;
+constexpr uint16_t DuplPointers = 0x0100;
+constexpr uint16_t Reserved = 0x0200;
+constexpr uint16_t KeyNumbersGiven = 0x0400;
+constexpr uint16_t UseVats = 0x0800;
+} // namespace fileflag
+
+namespace keyflag {
+constexpr uint16_t Duplicates = 0x0001;
+constexpr uint16_t Modifiable = 0x0002;
+constexpr uint16_t Binary = 0x0004;
+constexpr uint16_t NullAllSegments = 0x0008;
+constexpr uint16_t Segmented = 0x0010;
+constexpr uint16_t Acs = 0x0020;
+constexpr uint16_t Descending = 0x0040;
+constexpr uint16_t RepeatDuplicates = 0x0080;
+constexpr uint16_t ExtendedType = 0x0100;
+constexpr uint16_t NullAnySegment = 0x0200;
+constexpr uint16_t CaseInsensitive = 0x0400;
+} // namespace keyflag
+
+// Extended key types and the items of the window's extended-type combo box.
+struct ExtType
+{
+    uint8_t code;
+    int comboIndex;
+    const char* text;
+};
+
+extern const std::array<ExtType, 15> ExtTypes;
+
+namespace exttype {
+constexpr uint8_t String = 0;
+constexpr uint8_t Integer = 1;
+constexpr uint8_t Float = 2;
+constexpr uint8_t Date = 3;
+constexpr uint8_t Time = 4;
+constexpr uint8_t Decimal = 5;
+constexpr uint8_t Money = 6;
+constexpr uint8_t Logical = 7;
+constexpr uint8_t Numeric = 8;
+constexpr uint8_t BFloat = 9;
+constexpr uint8_t LString = 10;
+constexpr uint8_t ZString = 11;
+constexpr uint8_t Unsigned = 14;
+constexpr uint8_t Autoincrement = 15;
+constexpr uint8_t SignSeparate = 17;
+} // namespace exttype
+
+// The combo box item for a type code, or -1 when the code has no item (12, 13, 16, 18-255).
+int comboIndexForCode(int code);
+// The type code of a combo box item, or -1 for an index outside 0..14.
+int codeForComboIndex(int index);
+
+// How the entries of a buffer group into keys.
+struct Layout
+{
+    int entryCount = 0; // S: number of segment entries
+    bool hasAcs = false; // some entry has key flag 0x20
+    std::array<int, MaxEntries> keyOfEntry {}; // key number of each entry
+    int acsOffset() const { return FileSpecSize + SegmentSize * entryCount; }
+};
+
+// The number of keys formed by a list of segment flags: one per entry without 0x10.
+int countKeys(const int16_t* keyFlags, int entryCount);
+
+class SpecBuffer
+{
+public:
+    std::array<uint8_t, BufferSize> bytes {};
+
+    uint8_t* data() { return bytes.data(); }
+    const uint8_t* data() const { return bytes.data(); }
+    void clear() { bytes.fill(0); }
+
+    static constexpr int segmentOffset(int k) { return FileSpecSize + SegmentSize * k; }
+    static constexpr int acsOffset(int entryCount) { return segmentOffset(entryCount); }
+    // Whether an AcsBlock after entryCount entries lies inside the buffer.
+    static constexpr bool acsFits(int entryCount)
+    {
+        return entryCount >= 0 && acsOffset(entryCount) + AcsBlockSize <= BufferSize;
+    }
+
+    int32_t headerField(const Field& f) const { return readField(data(), f); }
+    void setHeaderField(const Field& f, int32_t v) { writeField(data(), f, v); }
+    // Entry k must be below MaxEntries; reading beyond gives 0, writing beyond writes nothing.
+    int32_t segmentField(int k, const Field& f) const;
+    void setSegmentField(int k, const Field& f, int32_t v);
+
+    FileSpec fileSpec() const;
+    void setFileSpec(const FileSpec& s);
+    KeySegmentSpec segment(int k) const;
+    void setSegment(int k, const KeySegmentSpec& s);
+    // The AcsBlock that follows entryCount entries; none when it would not lie inside the buffer.
+    std::optional<AcsBlock> acs(int entryCount) const;
+    // Writes signature, name (zero-padded, cut to 8 characters) and table; false when it does
+    // not fit after entryCount entries (nothing is written then).
+    bool setAcs(int entryCount, const AcsBlock& block);
+
+    // Reading: walks the entries until key NumIndexes - 1 is complete, never past the buffer.
+    Layout readLayout() const;
+};
+
+// The name as it is stored: the bytes up to the first zero, all 8 when there is none.
+std::string acsNameFromBytes(const uint8_t* nameBytes);
+
+} // namespace spec
