@@ -1,0 +1,81 @@
+// A data file's definition as the record manager keeps it: parsed from a Create buffer (or from a
+// legacy file's control record), validated, and written back as a Stat image.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace recman {
+
+constexpr int HeaderSize = 16;
+constexpr int SegmentSize = 16;
+constexpr int AcsBlockSize = 265; // signature 0xAC, 8-byte name, 256-byte table
+constexpr int MaxKeys = 119;
+
+struct Segment
+{
+    uint16_t position = 0; // 1-based
+    uint16_t length = 0;
+    uint16_t flags = 0; // key flags, as stored
+    uint32_t numKeyValues = 0; // as given at Create; Stat reports the live figure instead
+    uint8_t extType = 0;
+    uint8_t nullValue = 0;
+    uint16_t reserved = 0;
+    uint8_t manualKeyNumber = 0;
+    uint8_t acsNumber = 0;
+};
+
+struct Key
+{
+    int number = 0; // key number: its ordinal, or ManualKeyNumber when the file gives numbers
+    std::vector<Segment> segments; // in definition order
+    bool duplicates() const;
+    bool nullAll() const; // 0x08: null when every segment is null
+    bool nullAny() const; // 0x200: null when any segment is null
+    int totalLength() const; // bytes of the key value (sum of segment lengths)
+};
+
+using AcsTable = std::array<uint8_t, 256>;
+
+struct AcsBlockDef
+{
+    std::array<uint8_t, AcsBlockSize> bytes {}; // stored and reported back as given
+    const uint8_t* table() const { return bytes.data() + 9; }
+};
+
+struct Definition
+{
+    uint16_t recordLength = 0;
+    uint16_t pageSize = 0;
+    uint32_t numRecords = 0; // as given at Create (reported live by Stat)
+    uint16_t fileFlags = 0;
+    uint8_t duplicatePointers = 0;
+    uint8_t reserved = 0;
+    uint16_t unusedPages = 0; // as given at Create
+    std::vector<Key> keys; // in definition order (the order of the segment entries)
+    std::vector<AcsBlockDef> acsBlocks; // block n is the one AcsNumber n selects
+
+    bool variableLength() const { return fileFlags & 0x0001; }
+    bool keyOnly() const { return fileFlags & 0x0010; }
+    int segmentCount() const;
+    // Bytes the definition takes in the Stat/Create layout.
+    int imageSize() const;
+    // The key with the given key number, or null.
+    const Key* keyByNumber(int number) const;
+
+    // The Stat image: header, every segment, every collating-sequence block, with the live
+    // figures filled in (numRecords; keyValues[i] = distinct non-null values of keys[i], written on
+    // every segment of that key; unusedPages).
+    std::vector<uint8_t> statImage(
+        uint32_t liveRecords, const std::vector<uint32_t>& keyValues, uint16_t liveUnusedPages) const;
+};
+
+// Parses and validates a Create buffer of `length` bytes. Checks run in the record manager's order
+// and the first failure wins: page size (24), record length (28), key and segment counts (26),
+// segment positions (27), types (49), lengths (29), flag consistency (45), autoincrement (55),
+// collating sequences (48); a buffer too short for the definition it describes answers 22.
+// Returns 0 and fills `out` on success.
+int16_t parseCreate(const uint8_t* data, uint16_t length, Definition& out);
+
+} // namespace recman
