@@ -1,0 +1,152 @@
+#include "LegacyDataFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace recman {
+
+// Called by Open for every file that is not one of our own stores.
+std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& status)
+{
+    std::string reason;
+    auto file = legacy::LegacyFile::open(path, status, reason);
+    if (!file)
+        return nullptr;
+    return std::make_unique<legacy::LegacyDataFile>(std::move(file));
+}
+
+namespace legacy {
+
+namespace {
+
+// Writes answer this: the file belongs to the vendor's engine and is only read here.
+constexpr int16_t OperationNotAllowed = 41;
+constexpr int16_t InvalidPositioning = 8;
+constexpr int16_t DataBufferTooShort = 22;
+
+class LegacyCursor : public Cursor
+{
+public:
+    Locator current = 0;
+    size_t ordinal = 0; // place in the key index of `keyIndex`
+};
+
+} // namespace
+
+LegacyDataFile::LegacyDataFile(std::unique_ptr<LegacyFile> file)
+    : file_(std::move(file))
+{
+    for (const Key& key : file_->definition().keys)
+        codecs_.push_back(std::make_unique<KeyCodec>(key, file_->definition().acsBlocks));
+}
+
+int16_t LegacyDataFile::liveFigures(LiveFigures& out)
+{
+    // Nothing changes the file while we read it: the control record's figures are the live ones.
+    out.records = file_->recordCount();
+    out.keyValues = file_->keyValues();
+    out.unusedPages = 0;
+    return status::Success;
+}
+
+std::unique_ptr<Cursor> LegacyDataFile::newCursor()
+{
+    return std::make_unique<LegacyCursor>();
+}
+
+int16_t LegacyDataFile::insert(Cursor&, uint8_t*, uint16_t, int, uint8_t*)
+{
+    return OperationNotAllowed;
+}
+
+int16_t LegacyDataFile::deliver(Locator loc, int keyIndex, ReadTarget& target)
+{
+    if (int16_t s = file_->readRecord(loc, record_))
+        return s;
+    target.length = uint16_t(record_.size());
+    std::memcpy(target.data, record_.data(), std::min<size_t>(record_.size(), target.capacity));
+    if (keyIndex >= 0 && target.keyValue)
+        codecs_[size_t(keyIndex)]->extractValue(record_.data(), record_.size(), target.keyValue);
+    return record_.size() > target.capacity ? DataBufferTooShort : status::Success;
+}
+
+int16_t LegacyDataFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
+{
+    auto& c = static_cast<LegacyCursor&>(cursor);
+    int16_t s = status::Success;
+    const KeyIndex* index = file_->keyIndex(keyIndex, s);
+    if (!index)
+        return s;
+    if (index->size() == 0) {
+        c.keyIndex = -1;
+        c.hasCurrent = false;
+        return status::EndOfFile;
+    }
+    if ((s = deliver(index->locator(0), keyIndex, target)) == status::IoError)
+        return s;
+    c.keyIndex = keyIndex;
+    c.ordinal = 0;
+    c.current = index->locator(0);
+    c.hasCurrent = true;
+    return s;
+}
+
+int16_t LegacyDataFile::getNext(Cursor& cursor, ReadTarget& target)
+{
+    auto& c = static_cast<LegacyCursor&>(cursor);
+    int16_t s = status::Success;
+    const KeyIndex* index = file_->keyIndex(c.keyIndex, s);
+    if (!index)
+        return s;
+    if (c.ordinal + 1 >= index->size())
+        return status::EndOfFile;
+    if ((s = deliver(index->locator(c.ordinal + 1), c.keyIndex, target)) == status::IoError)
+        return s;
+    ++c.ordinal;
+    c.current = index->locator(c.ordinal);
+    c.hasCurrent = true;
+    return s;
+}
+
+int16_t LegacyDataFile::stepFirst(Cursor& cursor, ReadTarget& target)
+{
+    auto& c = static_cast<LegacyCursor&>(cursor);
+    Locator loc = 0;
+    int16_t s = file_->stepFirst(loc);
+    if (s == status::EndOfFile) {
+        c.keyIndex = -1;
+        c.hasCurrent = false;
+    }
+    if (s != status::Success || (s = deliver(loc, -1, target)) == status::IoError)
+        return s;
+    c.keyIndex = -1;
+    c.current = loc;
+    c.hasCurrent = true;
+    return s;
+}
+
+int16_t LegacyDataFile::stepNext(Cursor& cursor, ReadTarget& target)
+{
+    auto& c = static_cast<LegacyCursor&>(cursor);
+    if (!c.hasCurrent)
+        return InvalidPositioning;
+    Locator loc = c.current;
+    int16_t s = file_->stepNext(loc);
+    if (s != status::Success || (s = deliver(loc, -1, target)) == status::IoError)
+        return s;
+    c.keyIndex = -1;
+    c.current = loc;
+    return s;
+}
+
+int16_t LegacyDataFile::getPosition(const Cursor& cursor, uint32_t& position)
+{
+    const auto& c = static_cast<const LegacyCursor&>(cursor);
+    if (!c.hasCurrent)
+        return InvalidPositioning;
+    position = file_->position(c.current);
+    return status::Success;
+}
+
+} // namespace legacy
+} // namespace recman

@@ -1,0 +1,39 @@
+// A file written by the vendor's engine, as the entry point sees an open data file: read-only,
+// stepped in page order and walked in key order through indexes sorted on first use.
+#pragma once
+
+#include "DataFile.h"
+#include "KeyCodec.h"
+#include "LegacyFile.h"
+
+#include <memory>
+#include <vector>
+
+namespace recman::legacy {
+
+class LegacyDataFile : public DataFile
+{
+public:
+    explicit LegacyDataFile(std::unique_ptr<LegacyFile> file);
+
+    const Definition& definition() const override { return file_->definition(); }
+    bool readOnly() const override { return true; }
+    int16_t liveFigures(LiveFigures& out) override;
+    std::unique_ptr<Cursor> newCursor() override;
+    int16_t insert(
+        Cursor& cursor, uint8_t* record, uint16_t length, int keyIndex, uint8_t* keyValue) override;
+    int16_t getFirst(Cursor& cursor, int keyIndex, ReadTarget& target) override;
+    int16_t getNext(Cursor& cursor, ReadTarget& target) override;
+    int16_t stepFirst(Cursor& cursor, ReadTarget& target) override;
+    int16_t stepNext(Cursor& cursor, ReadTarget& target) override;
+    int16_t getPosition(const Cursor& cursor, uint32_t& position) override;
+
+private:
+    int16_t deliver(Locator loc, int keyIndex, ReadTarget& target);
+
+    std::unique_ptr<LegacyFile> file_;
+    std::vector<std::unique_ptr<KeyCodec>> codecs_; // one per key, for the key buffer's value
+    std::vector<uint8_t> record_; // the record being delivered, reused from call to call
+};
+
+} // namespace recman::legacy

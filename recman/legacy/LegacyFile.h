@@ -1,0 +1,135 @@
+// Read-only access to data files written by the vendor's engine, versions 5.x and 6.x, in place.
+//
+// The reader never writes: the file is opened read-only (without touching its access time where
+// the system allows) and every count, offset and page pointer read from it is checked against the
+// page and the file before it is followed. A damaged file answers status 2, a file of a kind we do
+// not read answers 30; neither crashes nor hangs.
+#pragma once
+
+#include "Definition.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace recman::legacy {
+
+// Statuses the reader answers with (the record manager's codes).
+namespace status {
+constexpr int16_t Success = 0;
+constexpr int16_t IoError = 2;
+constexpr int16_t InvalidKeyNumber = 6;
+constexpr int16_t EndOfFile = 9;
+constexpr int16_t NotADataFile = 30;
+} // namespace status
+
+// Where a record lives: the index of its data page in physical (step) order, and its slot on the
+// page. Locators compare in step order.
+using Locator = uint64_t;
+constexpr Locator makeLocator(uint32_t dataPage, uint32_t slot)
+{
+    return (uint64_t(dataPage) << 16) | slot;
+}
+
+// The sorted index of one key: every record whose key is not null, as (encoded key, locator)
+// pairs ordered by the encoded key, records with equal keys in step order. The encoded keys live
+// in one byte array; the records themselves are not copied.
+class KeyIndex
+{
+public:
+    size_t size() const { return entries_.size(); }
+    Locator locator(size_t i) const { return entries_[i].locator; }
+    // Bytes the index holds (for reports on memory use).
+    size_t memoryUse() const;
+
+private:
+    friend class LegacyFile;
+    struct Entry
+    {
+        Locator locator;
+        uint32_t offset; // into keys_
+        uint32_t length;
+    };
+    std::vector<uint8_t> keys_;
+    std::vector<Entry> entries_;
+};
+
+class LegacyFile
+{
+public:
+    // Opens `path` read-only and reads its definition. On failure returns null with `status` 12
+    // (not found), 30 (not a file this reader handles), 2 (damaged or beyond what the reader
+    // supports) and a one-line `reason` saying why.
+    static std::unique_ptr<LegacyFile> open(
+        const std::string& path, int16_t& status, std::string& reason);
+    ~LegacyFile();
+    LegacyFile(const LegacyFile&) = delete;
+    LegacyFile& operator=(const LegacyFile&) = delete;
+
+    // The definition mapped from the control record and the key specs, as our own files hold it.
+    const Definition& definition() const { return def_; }
+    // 0x0400-style version: 5.x files give their version byte in the high byte (3, 4 or 5),
+    // 6.x files their version word (0x0600, 0x0610, ...).
+    uint16_t version() const { return version_; }
+    uint32_t recordCount() const { return def_.numRecords; }
+    // Unique-value count of each key as the control record keeps it, in key order.
+    const std::vector<uint32_t>& keyValues() const { return keyValues_; }
+
+    // Physical order. `stepFirst` finds the first record, `stepNext` the one after `loc`.
+    // 0 with the record's locator, 9 at the end, 2 when a page cannot be read.
+    int16_t stepFirst(Locator& loc);
+    int16_t stepNext(Locator& loc);
+
+    // The whole record at `loc` (fixed part, then every fragment of the variable part) into `out`.
+    int16_t readRecord(Locator loc, std::vector<uint8_t>& out);
+    // Only the fixed part (what keys are built from).
+    int16_t readFixedPart(Locator loc, std::vector<uint8_t>& out);
+
+    // The record's position as the file addresses it: its byte offset in the file.
+    uint32_t position(Locator loc) const;
+
+    // The sorted index of `keys()[keyIndex]`, built on first use. Null with status 6 for a key
+    // the file does not have, 2 when the file cannot be read.
+    const KeyIndex* keyIndex(int keyIndex, int16_t& status);
+
+private:
+    LegacyFile() = default;
+    int16_t parse(std::string& reason);
+    int16_t parseV5(std::string& reason);
+    int16_t parseV6(std::string& reason);
+    int16_t readKeySpecs(const uint8_t* fcr, const std::vector<uint32_t>& firstSpecs, bool v6,
+        std::vector<uint32_t>& acsPages, std::string& reason);
+    int16_t loadAcsBlocks(const std::vector<uint32_t>& acsPages, std::string& reason);
+    int16_t readPhysical(uint32_t page, std::vector<uint8_t>& buffer);
+    const uint8_t* loadPage(uint32_t physicalPage, int16_t& status);
+    int16_t slotOf(Locator loc, const uint8_t*& slot);
+    bool slotInUse(const uint8_t* slot) const;
+    int16_t seekUsed(uint32_t dataPage, uint32_t slot, Locator& loc);
+    int16_t appendVariablePart(const uint8_t pointer[4], std::vector<uint8_t>& out);
+    int16_t variablePage(uint32_t page, uint32_t& physical) const;
+
+    int fd_ = -1;
+    uint64_t fileSize_ = 0;
+    uint32_t pageSize_ = 0;
+    uint32_t filePages_ = 0;
+    uint16_t version_ = 0;
+    bool v6_ = false;
+    uint32_t physicalLength_ = 0; // bytes per record slot
+    uint32_t recordOffset_ = 0;   // where the record's data begins in its slot
+    uint32_t slotsPerPage_ = 0;
+    Definition def_;
+    std::vector<uint32_t> keyValues_;
+    std::vector<uint32_t> dataPages_;         // physical page numbers, in step order
+    std::vector<uint32_t> logicalToPhysical_; // 6.x: from the page allocation table (0 = none)
+    std::vector<uint8_t> logicalType_;        // 6.x: page type of each logical page
+    std::vector<std::unique_ptr<KeyIndex>> indexes_;
+
+    // A few recently read pages, each page number in its own place (page number modulo the
+    // count): a record's data page and the pages of its variable part stay at hand together.
+    static constexpr uint32_t CachedPages = 8;
+    std::vector<uint8_t> cache_;
+    uint32_t cachedPage_[CachedPages] {};
+};
+
+} // namespace recman::legacy

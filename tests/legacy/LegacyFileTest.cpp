@@ -1,0 +1,321 @@
+// What the reader finds in the real files written by the vendor's engine: their definitions,
+// their records in page order and their records in the order of every key.
+#include "LegacyFile.h"
+#include "Fixtures.h"
+#include "KeyCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+using namespace recman;
+using namespace recman::legacy;
+using legacytest::fixturePath;
+
+namespace {
+
+struct SegmentFacts
+{
+    int key;
+    uint16_t position;
+    uint16_t length;
+    uint16_t flags;
+    uint32_t keyValues;
+    uint8_t extType;
+    uint8_t acsNumber;
+};
+
+struct FileFacts
+{
+    const char* name;
+    uint16_t version;
+    uint16_t recordLength;
+    uint16_t pageSize;
+    uint32_t records;
+    uint16_t fileFlags;
+    size_t keys;
+    std::vector<SegmentFacts> segments;
+    std::vector<std::string> acsNames;
+};
+
+void PrintTo(const FileFacts& facts, std::ostream* os)
+{
+    *os << facts.name;
+}
+
+const FileFacts allFiles[] = {
+    {"MBBSEMU.DAT", 0x0400, 74, 512, 4, 0x0000, 4,
+        {{0, 3, 32, 0x0101, 1, 11, 0}, {1, 35, 4, 0x0102, 4, 1, 0}, {2, 39, 32, 0x0103, 4, 11, 0},
+            {3, 71, 4, 0x0100, 4, 15, 0}},
+        {}},
+    {"VARIABLE.DAT", 0x0400, 8, 512, 1024, 0x0001, 2,
+        {{0, 5, 2, 0x0101, 64, 1, 0}, {1, 7, 2, 0x0100, 1024, 1, 0}}, {}},
+    {"GALTELA.DAT", 0x0600, 950, 4096, 73, 0x0000, 3,
+        {{0, 1, 16, 0x0130, 73, 11, 0}, {0, 17, 16, 0x0120, 73, 11, 0},
+            {1, 1, 16, 0x0121, 2, 11, 0}, {2, 17, 16, 0x0121, 73, 11, 0}},
+        {"GALCAPS "}},
+    {"WGSMENU2.DAT", 0x0600, 448, 4096, 46, 0x0001, 1, {{0, 1, 17, 0x0122, 46, 11, 0}},
+        {"GALCAPS "}},
+    {"MULTIACS.DAT", 0x0610, 128, 4096, 0, 0x0001, 3,
+        {{0, 3, 16, 0x0521, 0, 11, 0}, {1, 21, 4, 0x0110, 0, 1, 0}, {1, 25, 8, 0x0100, 0, 2, 0},
+            {2, 31, 16, 0x0520, 0, 11, 1}},
+        {"ALLCAPS", "LOWER"}},
+    // A 5.x file with 1 KiB pages: an unsigned 6-byte key, a zstring key with duplicates and an
+    // unsigned 2-byte key with duplicates.
+    {"MBMGEPLT.DAT", 0x0400, 493, 1024, 22, 0x0000, 3,
+        {{0, 1, 6, 0x0104, 22, 14, 0}, {1, 25, 30, 0x0103, 8, 11, 0}, {2, 7, 2, 0x0105, 3, 14, 0}},
+        {}},
+    // The largest: a 6.0 file of 7639 records of 400 bytes on 881 pages, one autoincrement key.
+    {"WCCACMS2.DAT", 0x0600, 400, 4096, 7639, 0x0000, 1, {{0, 1, 2, 0x0100, 7639, 15, 0}}, {}},
+};
+
+class FixtureTest : public testing::TestWithParam<FileFacts>
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_LEGACY_FIXTURES();
+        int16_t status = -1;
+        std::string reason;
+        file = LegacyFile::open(fixturePath(GetParam().name), status, reason);
+        ASSERT_EQ(status, 0) << reason;
+        ASSERT_TRUE(file);
+    }
+
+    std::vector<Locator> stepAll()
+    {
+        std::vector<Locator> found;
+        Locator loc = 0;
+        int16_t s = file->stepFirst(loc);
+        while (s == 0 && found.size() <= GetParam().records) {
+            found.push_back(loc);
+            s = file->stepNext(loc);
+        }
+        EXPECT_EQ(s, status::EndOfFile);
+        return found;
+    }
+
+    std::unique_ptr<LegacyFile> file;
+};
+
+TEST_P(FixtureTest, DefinitionMatchesTheFile)
+{
+    const FileFacts& facts = GetParam();
+    const Definition& def = file->definition();
+    EXPECT_EQ(file->version(), facts.version);
+    EXPECT_EQ(def.recordLength, facts.recordLength);
+    EXPECT_EQ(def.pageSize, facts.pageSize);
+    EXPECT_EQ(def.numRecords, facts.records);
+    EXPECT_EQ(file->recordCount(), facts.records);
+    EXPECT_EQ(def.fileFlags, facts.fileFlags);
+    ASSERT_EQ(def.keys.size(), facts.keys);
+    ASSERT_EQ(size_t(def.segmentCount()), facts.segments.size());
+    size_t i = 0;
+    for (const Key& key : def.keys) {
+        EXPECT_EQ(key.number, int(&key - def.keys.data()));
+        for (const Segment& seg : key.segments) {
+            const SegmentFacts& want = facts.segments[i++];
+            SCOPED_TRACE(testing::Message() << "segment " << i - 1);
+            EXPECT_EQ(key.number, want.key);
+            EXPECT_EQ(seg.position, want.position);
+            EXPECT_EQ(seg.length, want.length);
+            EXPECT_EQ(seg.flags, want.flags);
+            EXPECT_EQ(seg.numKeyValues, want.keyValues);
+            EXPECT_EQ(seg.extType, want.extType);
+            EXPECT_EQ(seg.nullValue, 0);
+            EXPECT_EQ(seg.acsNumber, want.acsNumber);
+        }
+        EXPECT_EQ(file->keyValues()[size_t(key.number)], key.segments[0].numKeyValues);
+    }
+    ASSERT_EQ(def.acsBlocks.size(), facts.acsNames.size());
+    for (size_t b = 0; b < facts.acsNames.size(); ++b) {
+        const auto& block = def.acsBlocks[b].bytes;
+        EXPECT_EQ(block[0], 0xAC);
+        std::string name(reinterpret_cast<const char*>(&block[1]), 8);
+        EXPECT_EQ(name.substr(0, name.find('\0')), facts.acsNames[b]);
+    }
+}
+
+TEST_P(FixtureTest, StepReturnsEveryRecordOnceInPageOrder)
+{
+    std::vector<Locator> found = stepAll();
+    EXPECT_EQ(found.size(), GetParam().records);
+    EXPECT_TRUE(std::is_sorted(found.begin(), found.end()));
+    EXPECT_EQ(std::set<Locator>(found.begin(), found.end()).size(), found.size());
+    std::set<uint32_t> positions;
+    std::vector<uint8_t> record;
+    for (Locator loc : found) {
+        ASSERT_EQ(file->readRecord(loc, record), 0);
+        if (file->definition().variableLength())
+            EXPECT_GE(record.size(), GetParam().recordLength);
+        else
+            EXPECT_EQ(record.size(), GetParam().recordLength);
+        positions.insert(file->position(loc));
+    }
+    EXPECT_EQ(positions.size(), found.size());
+}
+
+// Every key returns each record whose key is not null exactly once, ordered by the key codec,
+// equal keys in page order; the distinct values agree with the count the file keeps.
+TEST_P(FixtureTest, EveryKeyReturnsItsRecordsInCodecOrder)
+{
+    std::vector<Locator> stepped = stepAll();
+    const Definition& def = file->definition();
+    for (size_t k = 0; k < def.keys.size(); ++k) {
+        SCOPED_TRACE(testing::Message() << "key " << k);
+        int16_t s = -1;
+        const KeyIndex* index = file->keyIndex(int(k), s);
+        ASSERT_EQ(s, 0);
+        ASSERT_TRUE(index);
+        ASSERT_EQ(index->size(), stepped.size()); // no key of these files can be null
+        KeyCodec codec(def.keys[k], def.acsBlocks);
+        std::vector<uint8_t> record, encoded, previous;
+        std::vector<Locator> seen;
+        size_t distinct = 0;
+        for (size_t i = 0; i < index->size(); ++i) {
+            ASSERT_EQ(file->readFixedPart(index->locator(i), record), 0);
+            ASSERT_TRUE(codec.encode(record.data(), record.size(), encoded));
+            if (i > 0) {
+                ASSERT_LE(previous, encoded) << "at " << i;
+                if (previous == encoded) {
+                    EXPECT_LT(index->locator(i - 1), index->locator(i));
+                }
+            }
+            distinct += i == 0 || previous != encoded;
+            previous = encoded;
+            seen.push_back(index->locator(i));
+        }
+        std::sort(seen.begin(), seen.end());
+        EXPECT_EQ(seen, stepped);
+        EXPECT_EQ(distinct, file->keyValues()[k]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureTest, testing::ValuesIn(allFiles),
+    [](const testing::TestParamInfo<FileFacts>& param) {
+        std::string name = param.param.name;
+        return name.substr(0, name.find('.'));
+    });
+
+std::unique_ptr<LegacyFile> openFixture(const char* name)
+{
+    int16_t status = -1;
+    std::string reason;
+    auto file = LegacyFile::open(fixturePath(name), status, reason);
+    EXPECT_EQ(status, 0) << reason;
+    return file;
+}
+
+// Record i: 0xDEADBEEF, i % 64, i, then the bytes 0, 1, ..., i - 1 (each modulo 256).
+std::vector<uint8_t> variableRecord(uint16_t i)
+{
+    std::vector<uint8_t> r
+        = {0xEF, 0xBE, 0xAD, 0xDE, uint8_t(i % 64), 0, uint8_t(i), uint8_t(i >> 8)};
+    for (unsigned b = 0; b < i; ++b)
+        r.push_back(uint8_t(b));
+    return r;
+}
+
+TEST(VariableLengthFile, EveryRecordIsReturnedWholeByteForByte)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    auto file = openFixture("VARIABLE.DAT");
+    ASSERT_TRUE(file);
+    std::vector<uint8_t> record;
+    Locator loc = 0;
+    uint16_t i = 0;
+    for (int16_t s = file->stepFirst(loc); s == 0 && i < 1100; s = file->stepNext(loc), ++i) {
+        ASSERT_EQ(file->readRecord(loc, record), 0) << "record " << i;
+        ASSERT_EQ(record, variableRecord(i)) << "record " << i;
+    }
+    EXPECT_EQ(i, 1024);
+}
+
+// The integer keys give an order that can be told from the generating rule alone.
+TEST(VariableLengthFile, KeysOrderByTheirIntegers)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    auto file = openFixture("VARIABLE.DAT");
+    ASSERT_TRUE(file);
+    for (int k = 0; k < 2; ++k) {
+        int16_t s = -1;
+        const KeyIndex* index = file->keyIndex(k, s);
+        ASSERT_TRUE(index);
+        std::vector<std::pair<int, int>> expected, got;
+        for (int i = 0; i < 1024; ++i)
+            expected.push_back({k == 0 ? i % 64 : i, i});
+        std::sort(expected.begin(), expected.end());
+        std::vector<uint8_t> record;
+        for (size_t n = 0; n < index->size(); ++n) {
+            ASSERT_EQ(file->readRecord(index->locator(n), record), 0);
+            int i = record[6] | (record[7] << 8);
+            got.push_back({k == 0 ? i % 64 : i, i});
+            ASSERT_EQ(record, variableRecord(uint16_t(i)));
+        }
+        EXPECT_EQ(got, expected) << "key " << k;
+    }
+}
+
+// A signed integer key: a negative value comes first although its bytes are the largest.
+TEST(FixedLengthFile, SignedIntegerKeyPutsNegativeValuesFirst)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    auto file = openFixture("MBBSEMU.DAT");
+    ASSERT_TRUE(file);
+    int16_t s = -1;
+    const KeyIndex* index = file->keyIndex(1, s);
+    ASSERT_TRUE(index);
+    std::vector<int32_t> values;
+    std::vector<uint8_t> record;
+    for (size_t n = 0; n < index->size(); ++n) {
+        ASSERT_EQ(file->readRecord(index->locator(n), record), 0);
+        int32_t v;
+        std::memcpy(&v, &record[34], 4);
+        values.push_back(v);
+    }
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_LT(values[0], 0);
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+}
+
+// The collating sequence GALCAPS folds case: the key with duplicates sees two values only.
+TEST(CollatingSequence, GaltelaKeysSortThroughTheirSequence)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    auto file = openFixture("GALTELA.DAT");
+    ASSERT_TRUE(file);
+    const uint8_t* table = file->definition().acsBlocks.at(0).table();
+    for (int c = 'a'; c <= 'z'; ++c)
+        EXPECT_EQ(table[c], c - 'a' + 'A');
+    int16_t s = -1;
+    const KeyIndex* index = file->keyIndex(2, s);
+    ASSERT_TRUE(index);
+    std::vector<uint8_t> record;
+    std::string previous;
+    for (size_t n = 0; n < index->size(); ++n) {
+        ASSERT_EQ(file->readRecord(index->locator(n), record), 0);
+        const char* at = reinterpret_cast<const char*>(&record[16]);
+        std::string name(at, strnlen(at, 16));
+        std::transform(name.begin(), name.end(), name.begin(),
+            [table](char c) { return char(table[uint8_t(c)]); });
+        EXPECT_LE(previous, name);
+        previous = name;
+    }
+}
+
+TEST(KeyIndex, UnknownKeyAnswersInvalidKeyNumber)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    auto file = openFixture("MBBSEMU.DAT");
+    ASSERT_TRUE(file);
+    for (int k : {-1, 4, 119}) {
+        int16_t s = -1;
+        EXPECT_EQ(file->keyIndex(k, s), nullptr);
+        EXPECT_EQ(s, status::InvalidKeyNumber);
+    }
+}
+
+} // namespace

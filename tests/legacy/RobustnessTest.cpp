@@ -1,0 +1,266 @@
+// Files the reader must refuse, damaged files it must survive, and files it must leave untouched.
+#include "Fixtures.h"
+#include "LegacyFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace recman;
+using namespace recman::legacy;
+using legacytest::fixturePath;
+using legacytest::readAll;
+using legacytest::ScratchDir;
+using legacytest::writeAll;
+
+namespace {
+
+void put16(std::vector<uint8_t>& b, size_t at, uint16_t v)
+{
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+
+struct Refusal
+{
+    const char* name;
+    const char* fixture; // null: the bytes come from `make` alone
+    void (*alter)(std::vector<uint8_t>&);
+    int16_t status;
+    const char* reasonHas;
+};
+
+void PrintTo(const Refusal& r, std::ostream* os)
+{
+    *os << r.name;
+}
+
+// GALTELA.DAT's current control record is page 1 (4096 bytes in).
+constexpr size_t GaltelaFcr = 4096;
+
+const Refusal refusals[] = {
+    {"Compressed5", "MBBSEMU.DAT", [](auto& b) { b[0x106] |= 0x08; }, 30, "compressed"},
+    {"VariableTail5", "MBBSEMU.DAT", [](auto& b) { b[0x107] |= 0x08; }, 30, "variable-tail"},
+    {"Compressed6", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x106] |= 0x08; }, 30,
+        "compressed"},
+    {"VariableTail6", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x107] |= 0x08; }, 30,
+        "variable-tail"},
+    {"Version7", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0x0700); }, 30,
+        "version 7"},
+    {"Version9", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0x0900); }, 30,
+        "version 7"},
+    // More logical pages than the 1022 entries of one 4096-byte allocation table.
+    {"BeyondOneAllocationTable", "GALTELA.DAT",
+        [](auto& b) {
+            put16(b, GaltelaFcr + 0x26, 0);
+            put16(b, GaltelaFcr + 0x28, 1023);
+        },
+        2, "allocation table"},
+    {"BeyondOneAllocationTableBySize", "GALTELA.DAT", [](auto& b) { b.resize(1027 * 4096); }, 2,
+        "allocation table"},
+    {"Version5ByteOutOfRange", "MBBSEMU.DAT", [](auto& b) { b[7] = 6; }, 30, "version 5 or 6"},
+    {"MorePagesThanTheFile", "MBBSEMU.DAT", [](auto& b) { b[0x29] = 0x01; }, 2, "more pages"},
+    {"AcsPageMissing", "MBBSEMU.DAT", [](auto& b) { b[0x118] |= 0x20; }, 2, "collating"},
+    {"KeyOutsideRecord", "MBBSEMU.DAT", [](auto& b) { put16(b, 0x124, 80); }, 2, "outside"},
+    {"Text", nullptr,
+        [](auto& b) {
+            std::string text(2048, 'x');
+            b.assign(text.begin(), text.end());
+        },
+        30, ""},
+    {"Zeros", nullptr, [](auto& b) { b.assign(8192, 0); }, 30, ""},
+    {"Short", nullptr, [](auto& b) { b.assign(100, 0); }, 30, "short"},
+    {"Empty", nullptr, [](auto& b) { b.clear(); }, 30, "short"},
+    {"OurOwnStore", nullptr,
+        [](auto& b) {
+            std::string head = "SQLite format 3";
+            b.assign(4096, 0);
+            std::copy(head.begin(), head.end(), b.begin());
+            b[16] = 0x10;
+        },
+        30, ""},
+};
+
+class RefusalTest : public testing::TestWithParam<Refusal>
+{
+};
+
+TEST_P(RefusalTest, AnswersAStatusAndSaysWhy)
+{
+    const Refusal& r = GetParam();
+    std::vector<uint8_t> bytes;
+    if (r.fixture) {
+        REQUIRE_LEGACY_FIXTURES();
+        bytes = readAll(fixturePath(r.fixture));
+    }
+    r.alter(bytes);
+    ScratchDir dir;
+    writeAll(dir.path("FILE.DAT"), bytes);
+    int16_t status = -1;
+    std::string reason;
+    EXPECT_EQ(LegacyFile::open(dir.path("FILE.DAT"), status, reason), nullptr);
+    EXPECT_EQ(status, r.status);
+    EXPECT_NE(reason.find(r.reasonHas), std::string::npos) << reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RefusalTest, testing::ValuesIn(refusals),
+    [](const testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
+
+TEST(Open, MissingFileOrDirectoryAnswersFileNotFound)
+{
+    ScratchDir dir;
+    int16_t status = -1;
+    std::string reason;
+    EXPECT_EQ(LegacyFile::open(dir.path("NONE.DAT"), status, reason), nullptr);
+    EXPECT_EQ(status, 12);
+    EXPECT_EQ(LegacyFile::open(dir.path(""), status, reason), nullptr);
+    EXPECT_EQ(status, 12);
+}
+
+// A fragment whose link leads back to itself must end in status 2, not in an endless walk.
+TEST(Damage, VariablePartChainThatLoopsIsBounded)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    std::vector<uint8_t> bytes = readAll(fixturePath("VARIABLE.DAT"));
+    // Page 1109 fragment 0 continues on page 1108; make it continue on itself.
+    size_t fragment = 1109 * 512 + 12;
+    ASSERT_EQ(bytes[fragment + 1], 0x54);
+    bytes[fragment + 1] = 0x55;
+    ScratchDir dir;
+    writeAll(dir.path("LOOP.DAT"), bytes);
+    int16_t status = -1;
+    std::string reason;
+    auto file = LegacyFile::open(dir.path("LOOP.DAT"), status, reason);
+    ASSERT_TRUE(file) << reason;
+    std::vector<uint8_t> record;
+    int damaged = 0;
+    Locator loc = 0;
+    for (int16_t s = file->stepFirst(loc); s == 0; s = file->stepNext(loc))
+        damaged += file->readRecord(loc, record) == status::IoError;
+    EXPECT_GE(damaged, 1);
+}
+
+// Reads all a file offers: every record whole in page order, and every key's index with the
+// fixed part of each record it leads to. Returns the first status other than success and end of
+// file, or 0.
+int16_t readEverything(const std::filesystem::path& path, int16_t& openStatus)
+{
+    std::string reason;
+    auto file = LegacyFile::open(path, openStatus, reason);
+    if (!file)
+        return 0;
+    std::vector<uint8_t> record;
+    Locator loc = 0;
+    int16_t s = file->stepFirst(loc);
+    for (; s == status::Success; s = file->stepNext(loc))
+        if ((s = file->readRecord(loc, record)) != status::Success)
+            return s;
+    if (s != status::EndOfFile)
+        return s;
+    for (size_t k = 0; k < file->definition().keys.size(); ++k) {
+        const KeyIndex* index = file->keyIndex(int(k), s);
+        if (!index)
+            return s;
+        for (size_t i = 0; i < index->size(); ++i)
+            if ((s = file->readFixedPart(index->locator(i), record)) != status::Success)
+                return s;
+    }
+    return 0;
+}
+
+class MutationTest : public testing::TestWithParam<const char*>
+{
+};
+
+// Truncated at many lengths, or with one byte changed at many places (most of them in the
+// control records and allocation tables, the rest anywhere, many at pages' ends where the
+// fragment tables lie), every file opens to a clean status or reads to a clean end.
+TEST_P(MutationTest, DamagedFileEndsCleanly)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    const std::vector<uint8_t> original = readAll(fixturePath(GetParam()));
+    ASSERT_GE(original.size(), 2048u);
+    ScratchDir dir;
+    const auto path = dir.path("MUTANT.DAT");
+    writeAll(path, original);
+    int fd = ::open(path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    std::mt19937 rng(20261207);
+    auto check = [&](const std::string& what) {
+        int16_t openStatus = -1;
+        int16_t readStatus = readEverything(path, openStatus);
+        EXPECT_TRUE(openStatus == 0 || openStatus == 2 || openStatus == 30)
+            << what << ": open " << openStatus;
+        EXPECT_TRUE(readStatus == 0 || readStatus == 2) << what << ": read " << readStatus;
+    };
+
+    const size_t size = original.size();
+    const size_t pageSize = original[8] | (original[9] << 8);
+    std::vector<size_t> lengths = {0, 1, 511, 512, 513, pageSize - 1, pageSize, pageSize + 1,
+        2 * pageSize, 3 * pageSize, 4 * pageSize + 7, size - 1, size - pageSize};
+    for (int i = 0; i < 40; ++i)
+        lengths.push_back(std::uniform_int_distribution<size_t>(0, size - 1)(rng));
+    for (size_t length : lengths) {
+        if (length > size)
+            continue;
+        ASSERT_EQ(::ftruncate(fd, off_t(length)), 0);
+        check("truncated at " + std::to_string(length));
+    }
+    ASSERT_EQ(::pwrite(fd, original.data(), size, 0), ssize_t(size));
+
+    // The larger files take longer to read through; fewer changes keep the run short.
+    const int changes = size > 512 * 1024 ? 120 : 300;
+    const size_t headerBytes = std::min(size, 4 * pageSize);
+    for (int i = 0; i < changes; ++i) {
+        size_t at;
+        if (i % 3 == 0)
+            at = std::uniform_int_distribution<size_t>(0, headerBytes - 1)(rng);
+        else if (i % 3 == 1)
+            at = std::uniform_int_distribution<size_t>(0, size - 1)(rng);
+        else
+            at = (std::uniform_int_distribution<size_t>(0, size / pageSize - 1)(rng) + 1) * pageSize
+                - 1 - std::uniform_int_distribution<size_t>(0, 63)(rng);
+        uint8_t value = i % 5 == 0 ? 0xFF
+            : i % 5 == 1           ? 0x00
+                                   : uint8_t(original[at] ^ (1 + rng() % 255));
+        ASSERT_EQ(::pwrite(fd, &value, 1, off_t(at)), 1);
+        check("byte " + std::to_string(at) + " set to " + std::to_string(value));
+        ASSERT_EQ(::pwrite(fd, &original[at], 1, off_t(at)), 1);
+    }
+    ::close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, MutationTest,
+    testing::Values("MBBSEMU.DAT", "VARIABLE.DAT", "GALTELA.DAT", "WGSMENU2.DAT", "MULTIACS.DAT",
+        "MBMGEPLT.DAT", "WCCACMS2.DAT"),
+    [](const testing::TestParamInfo<const char*>& param) {
+        std::string name = param.param;
+        return name.substr(0, name.find('.'));
+    });
+
+// Reading leaves the file as it was: same bytes, same modification and access times.
+TEST(ReadOnly, ReadingChangesNothingInTheFile)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    ScratchDir dir;
+    const auto path = dir.path("GALTELA.DAT");
+    const std::vector<uint8_t> original = readAll(fixturePath("GALTELA.DAT"));
+    writeAll(path, original);
+    struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+    int16_t openStatus = -1;
+    EXPECT_EQ(readEverything(path, openStatus), 0);
+    EXPECT_EQ(openStatus, 0);
+    struct stat after
+    {
+    };
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_atim.tv_sec, 1000000000);
+    EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(readAll(path), original);
+}
+
+} // namespace
