@@ -12,14 +12,14 @@ namespace {
 constexpr size_t MaxSegmentLength = 255;
 
 // Case-insensitive keys compare a-z as A-Z and every other byte as it is.
-constexpr std::array<uint8_t, 256> makeUpperCaseMap()
+constexpr AcsTable makeUpperCaseMap()
 {
-    std::array<uint8_t, 256> map {};
+    AcsTable map {};
     for (size_t i = 0; i < map.size(); ++i)
         map[i] = uint8_t(i >= 'a' && i <= 'z' ? i - ('a' - 'A') : i);
     return map;
 }
-constexpr std::array<uint8_t, 256> UpperCaseMap = makeUpperCaseMap();
+constexpr AcsTable UpperCaseMap = makeUpperCaseMap();
 
 // Little-endian bytes to most significant first: unsigned numbers then compare as bytes.
 size_t reversed(const uint8_t* in, size_t length, uint8_t* out)
@@ -184,11 +184,9 @@ size_t maxEncoded(SegmentType type, size_t length)
 } // namespace
 
 KeyCodec::KeyCodec(const Key& key, const std::vector<AcsBlockDef>& acsBlocks)
-    : key_(key)
-    , acs_(acsBlocks)
 {
-    plans_.reserve(key_.segments.size());
-    for (const Segment& s : key_.segments) {
+    plans_.reserve(key.segments.size());
+    for (const Segment& s : key.segments) {
         Plan plan;
         plan.offset = s.position > 0 ? size_t(s.position - 1) : 0;
         plan.length = std::min<size_t>(s.length, MaxSegmentLength);
@@ -196,11 +194,14 @@ KeyCodec::KeyCodec(const Key& key, const std::vector<AcsBlockDef>& acsBlocks)
         plan.descending = s.flags & keyflag::Descending;
         plan.nullValue = s.nullValue;
         if (s.stringLike()) {
-            if (s.flags & keyflag::Acs) {
-                if (s.acsNumber < acs_.size())
-                    plan.map = acs_[s.acsNumber].table();
-            } else if (s.flags & keyflag::CaseInsensitive) {
-                plan.map = UpperCaseMap.data();
+            if ((s.flags & keyflag::Acs) && s.acsNumber < acsBlocks.size()) {
+                const uint8_t* table = acsBlocks[s.acsNumber].table();
+                plan.map = int(maps_.size());
+                maps_.emplace_back();
+                std::copy(table, table + maps_.back().size(), maps_.back().begin());
+            } else if (!(s.flags & keyflag::Acs) && (s.flags & keyflag::CaseInsensitive)) {
+                plan.map = int(maps_.size());
+                maps_.push_back(UpperCaseMap);
             }
         }
         // Lengths Create refuses for a type are collated as plain bytes rather than guessed at.
@@ -226,17 +227,18 @@ KeyCodec::KeyCodec(const Key& key, const std::vector<AcsBlockDef>& acsBlocks)
         maxEncodedLength_ += maxEncoded(plan.type, plan.length);
         plans_.push_back(plan);
     }
-    nullAll_ = key_.nullAll();
-    nullAny_ = key_.nullAny();
+    nullAll_ = key.nullAll();
+    nullAny_ = key.nullAny();
 }
 
 size_t KeyCodec::encodeSegment(const Plan& plan, const uint8_t* bytes, uint8_t* out) const
 {
     const size_t n = plan.length;
+    const uint8_t* map = plan.map < 0 ? nullptr : maps_[size_t(plan.map)].data();
     switch (plan.type) {
     case SegmentType::String:
     case SegmentType::OldString:
-        return mapped(bytes, n, plan.map, out);
+        return mapped(bytes, n, map, out);
     case SegmentType::Unsigned:
     case SegmentType::OldBinary:
     case SegmentType::Logical:
@@ -260,10 +262,10 @@ size_t KeyCodec::encodeSegment(const Plan& plan, const uint8_t* bytes, uint8_t* 
     case SegmentType::SignSeparate:
         return signSeparateNumeric(bytes, n, out);
     case SegmentType::LString:
-        return terminated(bytes + 1, std::min<size_t>(bytes[0], n - 1), plan.map, out);
+        return terminated(bytes + 1, std::min<size_t>(bytes[0], n - 1), map, out);
     case SegmentType::ZString: {
         const uint8_t* end = static_cast<const uint8_t*>(std::memchr(bytes, 0, n));
-        return terminated(bytes, end ? size_t(end - bytes) : n, plan.map, out);
+        return terminated(bytes, end ? size_t(end - bytes) : n, map, out);
     }
     case SegmentType::Unsupported:
         break;

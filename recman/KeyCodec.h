@@ -15,9 +15,9 @@ namespace recman {
 class KeyCodec
 {
 public:
-    // `acsBlocks` must outlive the codec (the definition's blocks). A segment asking for a block
-    // that is not there (Create refuses that, a damaged legacy file may not) collates by byte
-    // value.
+    // The codec keeps its own copy of what it needs from the key and the collating-sequence blocks,
+    // so it may outlive them and be copied freely. A segment asking for a block that is not there
+    // (Create refuses that, a damaged legacy file may not) collates by byte value.
     KeyCodec(const Key& key, const std::vector<AcsBlockDef>& acsBlocks);
 
     // Encodes the key of `record` (`recordLength` bytes; a segment beyond the record's end reads
@@ -43,14 +43,13 @@ private:
         SegmentType type = SegmentType::String;
         bool descending = false;
         uint8_t nullValue = 0;
-        const uint8_t* map = nullptr;
+        int map = -1; // index into maps_, -1 for none
     };
 
     size_t encodeSegment(const Plan& plan, const uint8_t* bytes, uint8_t* out) const;
 
-    const Key& key_;
-    const std::vector<AcsBlockDef>& acs_;
     std::vector<Plan> plans_;
+    std::vector<AcsTable> maps_;
     bool nullAll_ = false;
     bool nullAny_ = false;
     size_t valueLength_ = 0;

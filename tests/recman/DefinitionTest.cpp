@@ -277,6 +277,11 @@ const FaultCase faultCases[] = {
         }},
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class CreateFault : public testing::TestWithParam<FaultCase>
 {
 };

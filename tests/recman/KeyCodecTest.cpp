@@ -163,6 +163,11 @@ std::string hex(const Bytes& b)
     return s;
 }
 
+void PrintTo(const OrderCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class KeyOrder : public testing::TestWithParam<OrderCase>
 {
 };
@@ -341,6 +346,11 @@ struct NullCase
     bool stored; // whether the key is in the index
 };
 
+void PrintTo(const NullCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class NullKeys : public testing::TestWithParam<NullCase>
 {
 };
@@ -406,6 +416,24 @@ TEST(KeyCodec, ExtractValueConcatenatesRawSegmentsWithoutCollation)
     Bytes value(codec.valueLength());
     codec.extractValue(record.data(), record.size(), value.data());
     EXPECT_EQ(value, text("abcXY"));
+}
+
+TEST(KeyCodec, OutlivesTheDefinitionItWasMadeFrom)
+{
+    std::vector<KeyCodec> codecs;
+    {
+        Segment acs = segment(1, 3, SegmentType::String, keyflag::Acs);
+        const Key key
+            = makeKey({acs, segment(4, 3, SegmentType::String, keyflag::CaseInsensitive)});
+        const std::vector<AcsBlockDef> blocks {reversedAlphabet()};
+        codecs.emplace_back(key, blocks);
+    }
+    const KeyCodec copy = codecs.front();
+    codecs.clear();
+    const Bytes record = text("ABCabc");
+    Bytes out;
+    ASSERT_TRUE(copy.encode(record.data(), record.size(), out));
+    EXPECT_EQ(out, text("ZYXABC"));
 }
 
 TEST(KeyCodec, EncodeDoesNotReallocateOnceTheBufferHasGrown)
