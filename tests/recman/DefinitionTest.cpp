@@ -450,6 +450,23 @@ TEST(CreateLimits, BoundariesAreAccepted)
     }
 }
 
+// The segments a file may hold grow with its page size; one more than the limit answers 26.
+TEST(CreateLimits, SegmentsPerPageSize)
+{
+    const std::pair<uint16_t, size_t> limits[] = {{512, 8}, {1024, 23}, {1536, 24}, {2048, 54},
+        {3584, 54}, {4096, 119}, {8192, 119}, {16384, 119}};
+    for (const auto& [pageSize, limit] : limits) {
+        for (const size_t count : {limit, limit + 1}) {
+            CreateBuffer c;
+            c.pageSize = pageSize;
+            c.segments.assign(count, SegmentEntry {1, 1, keyflag::Segmented});
+            c.segments.back().flags = 0;
+            c.length = 16 + 16 * count;
+            EXPECT_EQ(parse(c), count > limit ? 26 : 0) << pageSize << " " << count;
+        }
+    }
+}
+
 TEST(ParseCreate, LeavesTheDefinitionUntouchedOnFailure)
 {
     Definition def;
