@@ -88,8 +88,8 @@ Bytes acsBlock(const std::string& name, uint8_t signature = 0xAC)
     Bytes block(265, 0);
     block[0] = signature;
     std::copy(name.begin(), name.end(), block.begin() + 1);
-    for (int i = 0; i < 256; ++i)
-        block[size_t(9 + i)] = uint8_t(255 - i);
+    for (size_t i = 0; i < 256; ++i)
+        block[9 + i] = uint8_t(255 - i);
     return block;
 }
 
