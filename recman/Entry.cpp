@@ -6,6 +6,7 @@
 // block simply names no handle and answers 3.
 #include "BtrCall.h"
 #include "DataFile.h"
+#include "LegacyHook.h"
 #include "Store.h"
 
 #include <array>
@@ -308,6 +309,10 @@ int16_t Manager::create(
     if (::stat(name.c_str(), &sb) == 0) {
         if (how == btr::create::NoReplace)
             return st::FileAlreadyExists;
+        // A file written by the vendor's engine is only ever read here: replacing it would lose
+        // the user's data.
+        if (isLegacyFile(name))
+            return st::OperationNotAllowed;
         if (fileOf(sb.st_dev, sb.st_ino) >= 0)
             return st::FileInUse;
     }

@@ -3,19 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace recman {
-
-// Called by Open for every file that is not one of our own stores.
-std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& status)
-{
-    std::string reason;
-    auto file = legacy::LegacyFile::open(path, status, reason);
-    if (!file)
-        return nullptr;
-    return std::make_unique<legacy::LegacyDataFile>(std::move(file));
-}
-
-namespace legacy {
+namespace recman::legacy {
 
 namespace {
 
@@ -148,5 +136,4 @@ int16_t LegacyDataFile::getPosition(const Cursor& cursor, uint32_t& position)
     return status::Success;
 }
 
-} // namespace legacy
-} // namespace recman
+} // namespace recman::legacy

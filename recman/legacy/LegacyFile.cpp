@@ -86,7 +86,36 @@ bool readAt(int fd, uint64_t offset, uint8_t* out, size_t length)
     return true;
 }
 
+enum class Layout { None, V5, V6 };
+
+// The first bytes of the file tell its layout: 6.x control records begin "FC", 5.x ones with
+// four zero bytes and a version byte of 3 to 5; both give a page size in 512-byte steps.
+Layout layoutOf(const uint8_t* head)
+{
+    uint32_t pageSize = le16(head + 0x08);
+    if (pageSize < 512 || pageSize % 512 != 0)
+        return Layout::None;
+    if (head[0] == 'F' && head[1] == 'C')
+        return Layout::V6;
+    if (le32(head) == 0 && head[7] >= 3 && head[7] <= 5)
+        return Layout::V5;
+    return Layout::None;
+}
+
+constexpr size_t HeadSize = 0x80;
+
 } // namespace
+
+bool LegacyFile::carriesControlRecord(const std::string& path)
+{
+    int fd = openReadOnly(path);
+    if (fd < 0)
+        return false;
+    uint8_t head[HeadSize] {};
+    bool found = readAt(fd, 0, head, sizeof head) && layoutOf(head) != Layout::None;
+    ::close(fd);
+    return found;
+}
 
 size_t KeyIndex::memoryUse() const
 {
@@ -153,7 +182,7 @@ const uint8_t* LegacyFile::loadPage(uint32_t physicalPage, int16_t& status)
 
 int16_t LegacyFile::parse(std::string& reason)
 {
-    uint8_t head[0x80] {};
+    uint8_t head[HeadSize] {};
     if (fileSize_ < 512 || !readAt(fd_, 0, head, sizeof head)) {
         reason = "too short for a control record";
         return status::NotADataFile;
@@ -164,14 +193,14 @@ int16_t LegacyFile::parse(std::string& reason)
         return status::IoError;
     }
     pageSize_ = le16(head + 0x08);
-    if (pageSize_ < 512 || pageSize_ % 512 != 0) {
-        reason = "no valid page size in the control record";
-        return status::NotADataFile;
-    }
-    if (head[0] == 'F' && head[1] == 'C')
+    switch (layoutOf(head)) {
+    case Layout::V6:
         return parseV6(reason);
-    if (le32(head) == 0 && head[7] >= 3 && head[7] <= 5)
+    case Layout::V5:
         return parseV5(reason);
+    case Layout::None:
+        break;
+    }
     reason = "no control record of version 5 or 6";
     return status::NotADataFile;
 }

@@ -63,6 +63,9 @@ public:
     // supports) and a one-line `reason` saying why.
     static std::unique_ptr<LegacyFile> open(
         const std::string& path, int16_t& status, std::string& reason);
+    // Whether the file at `path` begins with a control record of the vendor's engine, of a
+    // version read here or not (the first page alone is looked at).
+    static bool carriesControlRecord(const std::string& path);
     ~LegacyFile();
     LegacyFile(const LegacyFile&) = delete;
     LegacyFile& operator=(const LegacyFile&) = delete;

@@ -15,9 +15,12 @@ namespace {
 std::unique_ptr<DataFile> openData(const char* name)
 {
     int16_t status = -1;
-    auto file = openLegacyFile(fixturePath(name), status);
-    EXPECT_EQ(status, 0);
-    return file;
+    std::string reason;
+    auto file = LegacyFile::open(fixturePath(name), status, reason);
+    EXPECT_EQ(status, 0) << reason;
+    if (!file)
+        return nullptr;
+    return std::make_unique<LegacyDataFile>(std::move(file));
 }
 
 struct Buffers
