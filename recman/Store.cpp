@@ -733,7 +733,13 @@ uint32_t bigEndian32(const uint8_t* p)
 
 bool isStoreFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Looking at a file that may be a user's legacy file must not change its access time.
+    int fd = -1;
+#ifdef O_NOATIME
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+#endif
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     uint8_t header[100];
