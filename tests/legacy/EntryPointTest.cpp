@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using legacytest::fixturePath;
 using legacytest::readAll;
@@ -173,6 +175,28 @@ TEST(LegacyEntry, WritesAreRefusedAndTheFileStaysAsItWas)
     EXPECT_EQ(creator.create(path, image, 0), st::OperationNotAllowed);
     EXPECT_EQ(creator.create(path, image, -1), st::FileAlreadyExists);
     EXPECT_EQ(readAll(path), original);
+}
+
+// Open, Stat and reading every record leave even the file's access time as it was.
+TEST(LegacyEntry, ReadingLeavesTheAccessTime)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    ScratchDir dir;
+    const auto path = dir.path("VARIABLE.DAT");
+    writeAll(path, readAll(fixturePath("VARIABLE.DAT")));
+    struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+    {
+        Btr file;
+        ASSERT_EQ(file.open(path, -2), 0);
+        file.stat();
+        EXPECT_EQ(alongKey(file, 1).size(), 1024u);
+    }
+    struct stat after
+    {
+    };
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_atim.tv_sec, 1000000000);
 }
 
 // The program's Copy: a destination created from the source's Stat, filled by Insert from
