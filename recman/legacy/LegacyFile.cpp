@@ -646,12 +646,12 @@ const KeyIndex* LegacyFile::keyIndex(int keyIndex, int16_t& status)
             if (!slotInUse(record)
                 || !codec.encode(record + recordOffset_, def_.recordLength, encoded))
                 continue;
-            if (index->keys_.size() + encoded.size() > UINT32_MAX) {
+            if (index->keys_.size() + encoded.size() > UINT32_MAX || encoded.size() > UINT16_MAX) {
                 status = status::IoError;
                 return nullptr;
             }
-            index->entries_.push_back({makeLocator(dataPage, slot), uint32_t(index->keys_.size()),
-                uint32_t(encoded.size())});
+            index->entries_.push_back({uint32_t(index->keys_.size()), dataPage, uint16_t(slot),
+                uint16_t(encoded.size())});
             index->keys_.insert(index->keys_.end(), encoded.begin(), encoded.end());
         }
     }
@@ -663,9 +663,11 @@ const KeyIndex* LegacyFile::keyIndex(int keyIndex, int16_t& status)
                 return c < 0;
             if (a.length != b.length)
                 return a.length < b.length;
-            return a.locator < b.locator; // equal keys in step order
+            // Equal keys in step order.
+            return a.dataPage != b.dataPage ? a.dataPage < b.dataPage : a.slot < b.slot;
         });
     index->entries_.shrink_to_fit();
+    index->keys_.shrink_to_fit();
     indexes_[size_t(keyIndex)] = std::move(index);
     return indexes_[size_t(keyIndex)].get();
 }

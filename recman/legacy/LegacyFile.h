@@ -39,17 +39,19 @@ class KeyIndex
 {
 public:
     size_t size() const { return entries_.size(); }
-    Locator locator(size_t i) const { return entries_[i].locator; }
+    Locator locator(size_t i) const { return makeLocator(entries_[i].dataPage, entries_[i].slot); }
     // Bytes the index holds (for reports on memory use).
     size_t memoryUse() const;
 
 private:
     friend class LegacyFile;
+    // 12 bytes per record, besides its encoded key.
     struct Entry
     {
-        Locator locator;
-        uint32_t offset; // into keys_
-        uint32_t length;
+        uint32_t offset; // of the encoded key in keys_
+        uint32_t dataPage;
+        uint16_t slot;
+        uint16_t length; // of the encoded key
     };
     std::vector<uint8_t> keys_;
     std::vector<Entry> entries_;
