@@ -263,7 +263,7 @@ int16_t LegacyFile::parseV5(std::string& reason)
             return status::IoError;
         }
         if ((le16(header + 4) & 0x8000) && hiLo(header) == page)
-            dataPages_.push_back(page);
+            addDataPage(page, page);
     }
     return status::Success;
 }
@@ -350,7 +350,7 @@ int16_t LegacyFile::parseV6(std::string& reason)
             reason = "the page allocation table names a data page that is not there";
             return status::IoError;
         }
-        dataPages_.push_back(physical);
+        addDataPage(physical, logical);
     }
 
     uint32_t keyCount = fcr[0x76];
@@ -414,8 +414,17 @@ int16_t LegacyFile::readKeySpecs(const uint8_t* fcr, const std::vector<uint32_t>
             segment.position = uint16_t(position);
             segment.extType = spec[0x1C];
             segment.nullValue = spec[0x1D];
-            if (key.segments.empty())
+            if (key.segments.empty()) {
                 uniqueValues = hiLo(spec + 0x04);
+                // Linked duplicates: 8 bytes after the record's data, the previous and the next
+                // record of the same value (each a hi/lo address; all 0xFF for none).
+                uint32_t links = le16(spec + 0x12);
+                bool linked = (segment.flags & 0x0001) && !(segment.flags & 0x0080);
+                duplicateLinks_.push_back(linked && links >= recordOffset_ + def_.recordLength
+                            && links + 8 <= physicalLength_
+                        ? links
+                        : 0);
+            }
             if (segment.flags & 0x0020) {
                 // 6.1 files name each segment's sequence by its page; older files have one.
                 uint32_t page = v6 ? pageNumber(spec[0x19], spec[0x1A], spec[0x1B]) : 1;
@@ -475,6 +484,82 @@ int16_t LegacyFile::loadAcsBlocks(const std::vector<uint32_t>& acsPages, std::st
     return status::Success;
 }
 
+void LegacyFile::addDataPage(uint32_t physical, uint32_t addressPage)
+{
+    if (dataPageOf_.size() <= addressPage)
+        dataPageOf_.resize(size_t(addressPage) + 1, UINT32_MAX);
+    dataPageOf_[addressPage] = uint32_t(dataPages_.size());
+    dataPages_.push_back(physical);
+    addressPages_.push_back(addressPage);
+}
+
+// The slot a record address names, as an ordinal over all slots in step order.
+bool LegacyFile::slotOfAddress(uint32_t address, uint32_t& ordinal) const
+{
+    uint32_t page = address / pageSize_;
+    uint32_t offset = address % pageSize_;
+    if (page >= dataPageOf_.size() || dataPageOf_[page] == UINT32_MAX || offset < PageHeaderSize
+        || (offset - PageHeaderSize) % physicalLength_ != 0)
+        return false;
+    uint32_t slot = (offset - PageHeaderSize) / physicalLength_;
+    if (slot >= slotsPerPage_)
+        return false;
+    ordinal = dataPageOf_[page] * slotsPerPage_ + slot;
+    return true;
+}
+
+// Records of equal value come in the order of the file's duplicate chain (the order they were
+// added), which differs from page order once freed slots have been reused. A run whose chain
+// does not link exactly its own records, head to tail, keeps page order.
+void LegacyFile::orderDuplicates(KeyIndex& index, const std::vector<uint32_t>& nextOf) const
+{
+    auto& entries = index.entries_;
+    const uint8_t* keys = index.keys_.data();
+    auto same = [keys](const KeyIndex::Entry& a, const KeyIndex::Entry& b) {
+        return a.length == b.length && std::memcmp(keys + a.offset, keys + b.offset, a.length) == 0;
+    };
+    auto ordinalOf
+        = [this](const KeyIndex::Entry& e) { return e.dataPage * slotsPerPage_ + e.slot; };
+    std::vector<std::pair<uint32_t, uint32_t>> members; // (slot ordinal, place in the run)
+    std::vector<int64_t> successor;
+    std::vector<uint8_t> targeted;
+    std::vector<KeyIndex::Entry> ordered;
+    for (size_t begin = 0, end = 0; begin < entries.size(); begin = end) {
+        for (end = begin + 1; end < entries.size() && same(entries[begin], entries[end]); ++end) { }
+        size_t n = end - begin;
+        if (n < 2)
+            continue;
+        members.clear();
+        for (size_t i = 0; i < n; ++i)
+            members.push_back({ordinalOf(entries[begin + i]), uint32_t(i)});
+        std::sort(members.begin(), members.end());
+        successor.assign(n, -1);
+        targeted.assign(n, 0);
+        bool chained = true;
+        for (size_t i = 0; i < n && chained; ++i) {
+            uint32_t next = nextOf[ordinalOf(entries[begin + i])];
+            uint32_t ordinal = 0;
+            if (next == UINT32_MAX || !slotOfAddress(next, ordinal))
+                continue;
+            auto found = std::lower_bound(
+                members.begin(), members.end(), std::pair<uint32_t, uint32_t> {ordinal, 0});
+            if (found == members.end() || found->first != ordinal)
+                continue;
+            successor[i] = found->second;
+            chained = !targeted[found->second];
+            targeted[found->second] = 1;
+        }
+        if (!chained || std::count(targeted.begin(), targeted.end(), 0) != 1)
+            continue;
+        ordered.clear();
+        int64_t at = std::find(targeted.begin(), targeted.end(), 0) - targeted.begin();
+        for (; at >= 0 && ordered.size() < n; at = successor[size_t(at)])
+            ordered.push_back(entries[begin + size_t(at)]);
+        if (ordered.size() == n && at < 0)
+            std::copy(ordered.begin(), ordered.end(), entries.begin() + long(begin));
+    }
+}
+
 bool LegacyFile::slotInUse(const uint8_t* slot) const
 {
     if (v6_)
@@ -529,7 +614,7 @@ uint32_t LegacyFile::position(Locator loc) const
     uint64_t dataPage = loc >> 16;
     if (dataPage >= dataPages_.size())
         return 0;
-    return uint32_t(uint64_t(dataPages_[dataPage]) * pageSize_ + PageHeaderSize
+    return uint32_t(uint64_t(addressPages_[dataPage]) * pageSize_ + PageHeaderSize
         + (loc & 0xFFFF) * physicalLength_);
 }
 
@@ -637,6 +722,8 @@ const KeyIndex* LegacyFile::keyIndex(int keyIndex, int16_t& status)
     uint64_t slots = uint64_t(dataPages_.size()) * slotsPerPage_;
     index->entries_.reserve(size_t(std::min<uint64_t>(def_.numRecords, slots)));
     std::vector<uint8_t> encoded;
+    const uint32_t links = duplicateLinks_[size_t(keyIndex)];
+    std::vector<uint32_t> nextOf(links ? size_t(slots) : 0, UINT32_MAX);
     for (uint32_t dataPage = 0; dataPage < dataPages_.size(); ++dataPage) {
         const uint8_t* page = loadPage(dataPages_[dataPage], status);
         if (!page)
@@ -653,6 +740,8 @@ const KeyIndex* LegacyFile::keyIndex(int keyIndex, int16_t& status)
             index->entries_.push_back({uint32_t(index->keys_.size()), dataPage, uint16_t(slot),
                 uint16_t(encoded.size())});
             index->keys_.insert(index->keys_.end(), encoded.begin(), encoded.end());
+            if (links)
+                nextOf[size_t(dataPage) * slotsPerPage_ + slot] = hiLo(record + links + 4);
         }
     }
     const uint8_t* keys = index->keys_.data();
@@ -666,6 +755,8 @@ const KeyIndex* LegacyFile::keyIndex(int keyIndex, int16_t& status)
             // Equal keys in step order.
             return a.dataPage != b.dataPage ? a.dataPage < b.dataPage : a.slot < b.slot;
         });
+    if (links)
+        orderDuplicates(*index, nextOf);
     index->entries_.shrink_to_fit();
     index->keys_.shrink_to_fit();
     indexes_[size_t(keyIndex)] = std::move(index);

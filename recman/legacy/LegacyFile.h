@@ -33,8 +33,9 @@ constexpr Locator makeLocator(uint32_t dataPage, uint32_t slot)
 }
 
 // The sorted index of one key: every record whose key is not null, as (encoded key, locator)
-// pairs ordered by the encoded key, records with equal keys in step order. The encoded keys live
-// in one byte array; the records themselves are not copied.
+// pairs ordered by the encoded key, records with equal keys in the order of the file's duplicate
+// chain (in step order where the key keeps no chain). The encoded keys live in one byte array;
+// the records themselves are not copied.
 class KeyIndex
 {
 public:
@@ -91,7 +92,8 @@ public:
     // Only the fixed part (what keys are built from).
     int16_t readFixedPart(Locator loc, std::vector<uint8_t>& out);
 
-    // The record's position as the file addresses it: its byte offset in the file.
+    // The record's address as the file itself gives it (in duplicate chains): the byte offset of
+    // its slot, counted in physical pages in 5.x files and in logical pages in 6.x files.
     uint32_t position(Locator loc) const;
 
     // The sorted index of `keys()[keyIndex]`, built on first use. Null with status 6 for a key
@@ -113,6 +115,9 @@ private:
     int16_t seekUsed(uint32_t dataPage, uint32_t slot, Locator& loc);
     int16_t appendVariablePart(const uint8_t pointer[4], std::vector<uint8_t>& out);
     int16_t variablePage(uint32_t page, uint32_t& physical) const;
+    void addDataPage(uint32_t physical, uint32_t addressPage);
+    bool slotOfAddress(uint32_t address, uint32_t& ordinal) const;
+    void orderDuplicates(KeyIndex& index, const std::vector<uint32_t>& nextOf) const;
 
     int fd_ = -1;
     uint64_t fileSize_ = 0;
@@ -125,7 +130,12 @@ private:
     uint32_t slotsPerPage_ = 0;
     Definition def_;
     std::vector<uint32_t> keyValues_;
-    std::vector<uint32_t> dataPages_;         // physical page numbers, in step order
+    std::vector<uint32_t> dataPages_;    // physical page numbers, in step order
+    std::vector<uint32_t> addressPages_; // the page numbers record addresses use, in step order
+    std::vector<uint32_t> dataPageOf_;   // address page number -> index in dataPages_
+    // Per key: where the record's links to its previous and next duplicate lie in the slot
+    // (0 when the key keeps no such chain).
+    std::vector<uint32_t> duplicateLinks_;
     std::vector<uint32_t> logicalToPhysical_; // 6.x: from the page allocation table (0 = none)
     std::vector<uint8_t> logicalType_;        // 6.x: page type of each logical page
     std::vector<std::unique_ptr<KeyIndex>> indexes_;

@@ -100,8 +100,8 @@ TEST(LegacyDataFile, StepAndPositionFollowThePages)
     ASSERT_EQ(file->stepFirst(*cursor, t), 0);
     EXPECT_EQ(cursor->keyIndex, -1);
     ASSERT_EQ(file->getPosition(*cursor, position), 0);
-    // Logical page 5, the first data page, lies on physical page 12; its first slot at byte 6.
-    EXPECT_EQ(position, 12u * 4096 + 6);
+    // The first data page is logical page 5 (on physical page 12): positions count logical pages.
+    EXPECT_EQ(position, 5u * 4096 + 6);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data.data())), "!List");
     uint32_t count = 1;
     while (file->stepNext(*cursor, t) == 0)

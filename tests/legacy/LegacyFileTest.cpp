@@ -159,7 +159,8 @@ TEST_P(FixtureTest, StepReturnsEveryRecordOnceInPageOrder)
 }
 
 // Every key returns each record whose key is not null exactly once, ordered by the key codec,
-// equal keys in page order; the distinct values agree with the count the file keeps.
+// equal keys in the order of their duplicate chain (page order in these files); the distinct
+// values agree with the count the file keeps.
 TEST_P(FixtureTest, EveryKeyReturnsItsRecordsInCodecOrder)
 {
     std::vector<Locator> stepped = stepAll();
@@ -303,6 +304,59 @@ TEST(CollatingSequence, GaltelaKeysSortThroughTheirSequence)
             [table](char c) { return char(table[uint8_t(c)]); });
         EXPECT_LE(previous, name);
         previous = name;
+    }
+}
+
+// Records of equal value come in the order of the file's duplicate chain, which after reused
+// slots is not page order; a chain that does not hold together leaves page order.
+TEST(KeyIndex, DuplicatesFollowTheirChain)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    // MBBSEMU.DAT: four records of key 0 value "Sysop" on page 5, slots 0 to 3, chained in that
+    // order through the 8 bytes after each record's 74 bytes of data.
+    const uint32_t slot[4] = {0xA06, 0xA60, 0xABA, 0xB14};
+    auto chain = [&](std::vector<uint8_t>& bytes, std::vector<int> order) {
+        for (size_t i = 0; i < order.size(); ++i) {
+            uint32_t prev = i == 0 ? 0xFFFFFFFF : slot[order[i - 1]];
+            uint32_t next = i + 1 == order.size() ? 0xFFFFFFFF : slot[order[i + 1]];
+            uint8_t* links = &bytes[slot[order[i]] + 74];
+            const uint16_t words[4]
+                = {uint16_t(prev >> 16), uint16_t(prev), uint16_t(next >> 16), uint16_t(next)};
+            for (int w = 0; w < 4; ++w) {
+                links[2 * w] = uint8_t(words[w]);
+                links[2 * w + 1] = uint8_t(words[w] >> 8);
+            }
+        }
+    };
+    const std::vector<uint8_t> original = legacytest::readAll(fixturePath("MBBSEMU.DAT"));
+    struct Case
+    {
+        std::vector<int> chain;
+        std::vector<int> expected;
+    };
+    const Case cases[] = {
+        {{0, 1, 2, 3}, {0, 1, 2, 3}}, {{2, 0, 3, 1}, {2, 0, 3, 1}}, {{3, 2, 1, 0}, {3, 2, 1, 0}},
+        {{2, 0, 3}, {0, 1, 2, 3}}, // record 1 left out of the chain: page order
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = original;
+        chain(bytes, c.chain);
+        if (c.chain.size() == 3) {
+            // The record left out claims to follow record 0 as well.
+            std::copy_n(&bytes[slot[0] + 74], 8, &bytes[slot[1] + 74]);
+        }
+        legacytest::ScratchDir dir;
+        legacytest::writeAll(dir.path("CHAIN.DAT"), bytes);
+        int16_t s = -1;
+        std::string reason;
+        auto file = LegacyFile::open(dir.path("CHAIN.DAT"), s, reason);
+        ASSERT_TRUE(file) << reason;
+        const KeyIndex* index = file->keyIndex(0, s);
+        ASSERT_TRUE(index);
+        std::vector<int> got;
+        for (size_t i = 0; i < index->size(); ++i)
+            got.push_back(int(std::find(slot, slot + 4, file->position(index->locator(i))) - slot));
+        EXPECT_EQ(got, c.expected);
     }
 }
 
