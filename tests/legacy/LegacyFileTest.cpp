@@ -235,6 +235,41 @@ TEST(VariableLengthFile, EveryRecordIsReturnedWholeByteForByte)
     EXPECT_EQ(i, 1024);
 }
 
+// WGSMENU2.DAT keeps a menu's options in the variable part: at byte 442 of the fixed part the
+// number of options n, then n entries of 126 bytes each naming a menu page, then two bytes. Records
+// of several fragments must come back with every entry in place.
+TEST(VariableLengthFile, SixPointZeroRecordsHoldTheirWholeVariablePart)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    auto file = openFixture("WGSMENU2.DAT");
+    ASSERT_TRUE(file);
+    std::vector<uint8_t> record;
+    Locator loc = 0;
+    size_t longest = 0;
+    int records = 0;
+    for (int16_t s = file->stepFirst(loc); s == 0; s = file->stepNext(loc), ++records) {
+        ASSERT_EQ(file->readRecord(loc, record), 0);
+        size_t options = record[442] | (record[443] << 8);
+        longest = std::max(longest, record.size());
+        if (record.size() == 448) {
+            EXPECT_EQ(options, 0u);
+            continue;
+        }
+        ASSERT_EQ(record.size(), 448 + 126 * options + 2) << "record " << records;
+        for (size_t j = 0; j < options; ++j) {
+            // Each entry names its menu page at byte 12: capitals and digits, zero-terminated.
+            const char* name = reinterpret_cast<const char*>(&record[448 + 126 * j + 12]);
+            std::string text(name, strnlen(name, 10));
+            EXPECT_TRUE(!text.empty() && text.size() < 10
+                && std::all_of(text.begin(), text.end(),
+                    [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }))
+                << "record " << records << " entry " << j << ": " << text;
+        }
+    }
+    EXPECT_EQ(records, 46);
+    EXPECT_EQ(longest, 2214u); // 14 options, on more than one fragment
+}
+
 // The integer keys give an order that can be told from the generating rule alone.
 TEST(VariableLengthFile, KeysOrderByTheirIntegers)
 {
