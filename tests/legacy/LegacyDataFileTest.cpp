@@ -86,30 +86,6 @@ TEST(LegacyDataFile, ShortBufferGetsWhatFitsAndTheFullLength)
     }
 }
 
-TEST(LegacyDataFile, StepAndPositionFollowThePages)
-{
-    REQUIRE_LEGACY_FIXTURES();
-    auto file = openData("GALTELA.DAT");
-    ASSERT_TRUE(file);
-    auto cursor = file->newCursor();
-    Buffers b;
-    ReadTarget t = b.target();
-    uint32_t position = 0;
-    EXPECT_EQ(file->getPosition(*cursor, position), 8);
-    EXPECT_EQ(file->stepNext(*cursor, t), 8);
-    ASSERT_EQ(file->stepFirst(*cursor, t), 0);
-    EXPECT_EQ(cursor->keyIndex, -1);
-    ASSERT_EQ(file->getPosition(*cursor, position), 0);
-    // The first data page is logical page 5 (on physical page 12): positions count logical pages.
-    EXPECT_EQ(position, 5u * 4096 + 6);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data.data())), "!List");
-    uint32_t count = 1;
-    while (file->stepNext(*cursor, t) == 0)
-        ++count;
-    EXPECT_EQ(count, 73u);
-    EXPECT_EQ(file->stepNext(*cursor, t), 9);
-}
-
 TEST(LegacyDataFile, EmptyFileHasNoFirstRecord)
 {
     REQUIRE_LEGACY_FIXTURES();
@@ -124,21 +100,6 @@ TEST(LegacyDataFile, EmptyFileHasNoFirstRecord)
     EXPECT_FALSE(cursor->hasCurrent);
     EXPECT_EQ(file->stepNext(*cursor, t), 8);
     EXPECT_EQ(file->getFirst(*cursor, 3, t), 6);
-}
-
-TEST(LegacyDataFile, WritesAreRefusedAndFiguresComeFromTheFile)
-{
-    REQUIRE_LEGACY_FIXTURES();
-    auto file = openData("MBBSEMU.DAT");
-    ASSERT_TRUE(file);
-    auto cursor = file->newCursor();
-    std::vector<uint8_t> record(74, 0);
-    EXPECT_EQ(file->insert(*cursor, record.data(), 74, 0, nullptr), 41);
-    EXPECT_EQ(file->insert(*cursor, record.data(), 74, -1, nullptr), 41);
-    LiveFigures figures;
-    ASSERT_EQ(file->liveFigures(figures), 0);
-    EXPECT_EQ(figures.records, 4u);
-    EXPECT_EQ(figures.keyValues, (std::vector<uint32_t> {1, 4, 4, 4}));
 }
 
 TEST(LegacyDataFile, CursorsMoveIndependently)
