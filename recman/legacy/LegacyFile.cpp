@@ -463,7 +463,7 @@ int16_t LegacyFile::loadAcsBlocks(const std::vector<uint32_t>& acsPages, std::st
                 && std::equal(std::begin(signature), std::end(signature), page.begin());
         } else {
             if (logical == 0) {
-                // A file of one sequence may leave the page out of the spec: take its only one.
+                // A file of one sequence may name no page in its key specs: take its only one.
                 for (uint32_t l = 1; l < logicalType_.size() && logical == 0; ++l)
                     if (logicalType_[l] == PageAcs)
                         logical = l;
@@ -564,8 +564,10 @@ bool LegacyFile::slotInUse(const uint8_t* slot) const
 {
     if (v6_)
         return le16(slot) != 0;
-    // A free 5.x slot keeps its link to the next free slot in its first four bytes, zeros after.
-    return std::any_of(slot + 4, slot + physicalLength_, [](uint8_t b) { return b != 0; });
+    // A free 5.x slot keeps its link to the next free slot in its first four bytes, zeros after
+    // (a slot of four bytes or less is free when it is all zeros).
+    const uint8_t* after = slot + (physicalLength_ > 4 ? 4 : 0);
+    return std::any_of(after, slot + physicalLength_, [](uint8_t b) { return b != 0; });
 }
 
 int16_t LegacyFile::slotOf(Locator loc, const uint8_t*& slot)

@@ -144,6 +144,32 @@ TEST(Damage, VariablePartChainThatLoopsIsBounded)
     EXPECT_GE(damaged, 1);
 }
 
+// Slots of four bytes or less: nothing is left of a record once the free-slot link is set
+// aside, and reading must still stay inside each slot.
+TEST(Damage, TinyRecordSlotsAreReadInsideTheirBounds)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    std::vector<uint8_t> bytes = readAll(fixturePath("MBBSEMU.DAT"));
+    put16(bytes, 0x14, 0); // no keys
+    put16(bytes, 0x16, 2); // record length
+    put16(bytes, 0x18, 3); // physical length
+    ScratchDir dir;
+    writeAll(dir.path("TINY.DAT"), bytes);
+    int16_t status = -1;
+    std::string reason;
+    auto file = LegacyFile::open(dir.path("TINY.DAT"), status, reason);
+    ASSERT_TRUE(file) << reason;
+    std::vector<uint8_t> record;
+    Locator loc = 0;
+    size_t records = 0;
+    for (int16_t s = file->stepFirst(loc); s == 0; s = file->stepNext(loc), ++records) {
+        ASSERT_EQ(file->readRecord(loc, record), 0);
+        EXPECT_EQ(record.size(), 2u);
+    }
+    EXPECT_GT(records, 0u);
+    EXPECT_LE(records, (512u - 6) / 3);
+}
+
 // Reads all a file offers: every record whole in page order, and every key's index with the
 // fixed part of each record it leads to. Returns the first status other than success and end of
 // file, or 0.
