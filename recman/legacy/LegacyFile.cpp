@@ -277,7 +277,7 @@ int16_t LegacyFile::parseV6(std::string& reason)
     }
     // Two copies of the control record and of the allocation table: the one with the higher
     // usage count is current, the other a shadow left from before the last change.
-    auto pickCurrent = [this](uint32_t first, char a, char b, std::vector<uint8_t>& out) {
+    auto pickCurrent = [this](uint32_t first, uint8_t a, uint8_t b, std::vector<uint8_t>& out) {
         std::vector<uint8_t> one, two;
         bool okOne = readPhysical(first, one) == status::Success && one[0] == a && one[1] == b;
         bool okTwo = readPhysical(first + 1, two) == status::Success && two[0] == a && two[1] == b;
