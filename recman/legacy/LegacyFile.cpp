@@ -339,13 +339,15 @@ int16_t LegacyFile::parseV6(std::string& reason)
         if (type == 0)
             continue; // a free logical page
         uint32_t physical = pageNumber(entry[0], entry[2], entry[3]);
-        if (physical < 4 || physical >= filePages_)
-            continue; // checked where a pointer leads here
-        logicalToPhysical_[logical] = physical;
-        logicalType_[logical] = type;
+        bool inFile = physical >= 4 && physical < filePages_;
+        if (inFile) {
+            // Other pages are checked where a pointer leads to them.
+            logicalToPhysical_[logical] = physical;
+            logicalType_[logical] = type;
+        }
         if (type != PageData)
             continue;
-        if (!readAt(fd_, uint64_t(physical) * pageSize_, header.data(), header.size())
+        if (!inFile || !readAt(fd_, uint64_t(physical) * pageSize_, header.data(), header.size())
             || !headerNames(header.data(), logical, PageData)) {
             reason = "the page allocation table names a data page that is not there";
             return status::IoError;

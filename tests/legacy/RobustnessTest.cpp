@@ -62,6 +62,9 @@ const Refusal refusals[] = {
         2, "allocation table"},
     {"BeyondOneAllocationTableBySize", "GALTELA.DAT", [](auto& b) { b.resize(1027 * 4096); }, 2,
         "allocation table"},
+    // The current allocation table (page 3) sends logical data page 5 beyond the file's end.
+    {"DataPageOutsideTheFile", "GALTELA.DAT", [](auto& b) { b[3 * 4096 + 8 + 4 * 4 + 2] = 200; }, 2,
+        "data page"},
     {"Version5ByteOutOfRange", "MBBSEMU.DAT", [](auto& b) { b[7] = 6; }, 30, "version 5 or 6"},
     {"MorePagesThanTheFile", "MBBSEMU.DAT", [](auto& b) { b[0x29] = 0x01; }, 2, "more pages"},
     {"AcsPageMissing", "MBBSEMU.DAT", [](auto& b) { b[0x118] |= 0x20; }, 2, "collating"},
