@@ -278,6 +278,8 @@ int16_t Manager::close(Handle& h, void* posBlock)
 {
     OpenFile& f = files_[h.file];
     int16_t s = f.file->commit();
+    if (s == st::FileInUse && f.file->writesPending())
+        return s; // nothing is dropped: the handle stays open and Close may be tried again
     f.file->releaseCursor(*h.cursor);
     h.cursor.reset();
     if (h.exclusive)
