@@ -317,31 +317,6 @@ TEST(FixedLengthFile, SignedIntegerKeyPutsNegativeValuesFirst)
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
 }
 
-// The collating sequence GALCAPS folds case: the key with duplicates sees two values only.
-TEST(CollatingSequence, GaltelaKeysSortThroughTheirSequence)
-{
-    REQUIRE_LEGACY_FIXTURES();
-    auto file = openFixture("GALTELA.DAT");
-    ASSERT_TRUE(file);
-    const uint8_t* table = file->definition().acsBlocks.at(0).table();
-    for (int c = 'a'; c <= 'z'; ++c)
-        EXPECT_EQ(table[c], c - 'a' + 'A');
-    int16_t s = -1;
-    const KeyIndex* index = file->keyIndex(2, s);
-    ASSERT_TRUE(index);
-    std::vector<uint8_t> record;
-    std::string previous;
-    for (size_t n = 0; n < index->size(); ++n) {
-        ASSERT_EQ(file->readRecord(index->locator(n), record), 0);
-        const char* at = reinterpret_cast<const char*>(&record[16]);
-        std::string name(at, strnlen(at, 16));
-        std::transform(name.begin(), name.end(), name.begin(),
-            [table](char c) { return char(table[uint8_t(c)]); });
-        EXPECT_LE(previous, name);
-        previous = name;
-    }
-}
-
 // Records of equal value come in the order of the file's duplicate chain, which after reused
 // slots is not page order; a chain that does not hold together leaves page order.
 TEST(KeyIndex, DuplicatesFollowTheirChain)
