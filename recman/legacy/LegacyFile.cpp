@@ -265,7 +265,29 @@ int16_t LegacyFile::parseV5(std::string& reason)
         if ((le16(header + 4) & 0x8000) && hiLo(header) == page)
             addDataPage(page, page);
     }
+    readFreeChain(hiLo(&fcr[0x10]));
     return status::Success;
+}
+
+// Deleted records are chained from the control record through the first four bytes of each
+// freed slot; a chain that leaves the data pages, or loops, is not trusted.
+void LegacyFile::readFreeChain(uint32_t head)
+{
+    const uint64_t slots = uint64_t(dataPages_.size()) * slotsPerPage_;
+    freeSlots_.assign(size_t(slots), false);
+    uint32_t link = head;
+    for (uint64_t count = 0; link != UINT32_MAX && link != 0; ++count) {
+        uint32_t ordinal = 0;
+        uint8_t next[4];
+        if (count >= slots || !slotOfAddress(link, ordinal) || freeSlots_[ordinal]
+            || !readAt(fd_, link, next, sizeof next)) {
+            freeSlots_.clear();
+            return;
+        }
+        freeSlots_[ordinal] = true;
+        link = hiLo(next);
+    }
+    freeChainRead_ = true;
 }
 
 int16_t LegacyFile::parseV6(std::string& reason)
@@ -562,14 +584,28 @@ void LegacyFile::orderDuplicates(KeyIndex& index, const std::vector<uint32_t>& n
     }
 }
 
-bool LegacyFile::slotInUse(const uint8_t* slot) const
+bool LegacyFile::slotInUse(const uint8_t* slot, uint32_t ordinal) const
 {
     if (v6_)
         return le16(slot) != 0;
-    // A free 5.x slot keeps its link to the next free slot in its first four bytes, zeros after
-    // (a slot of four bytes or less is free when it is all zeros).
-    const uint8_t* after = slot + (physicalLength_ > 4 ? 4 : 0);
-    return std::any_of(after, slot + physicalLength_, [](uint8_t b) { return b != 0; });
+    if (freeChainRead_ && freeSlots_[ordinal])
+        return false;
+    auto nonZero = [](uint8_t b) { return b != 0; };
+    if (physicalLength_ <= 4)
+        return std::any_of(slot, slot + physicalLength_, nonZero);
+    if (std::any_of(slot + 4, slot + physicalLength_, nonZero))
+        return true;
+    // Zeros after the first four bytes: a freed slot, whose first four bytes link to the next
+    // freed slot (or end the chain), unless those bytes cannot be such a link.
+    uint32_t link = hiLo(slot);
+    if (link == 0 || link == UINT32_MAX)
+        return false;
+    uint32_t page = link / pageSize_;
+    uint32_t offset = link % pageSize_;
+    bool linkLike = page >= 1 && page < filePages_ && offset >= PageHeaderSize
+        && (offset - PageHeaderSize) % physicalLength_ == 0
+        && (offset - PageHeaderSize) / physicalLength_ < slotsPerPage_;
+    return !linkLike;
 }
 
 int16_t LegacyFile::slotOf(Locator loc, const uint8_t*& slot)
@@ -594,7 +630,8 @@ int16_t LegacyFile::seekUsed(uint32_t dataPage, uint32_t slot, Locator& loc)
         if (!page)
             return s;
         for (; slot < slotsPerPage_; ++slot) {
-            if (slotInUse(page + PageHeaderSize + slot * physicalLength_)) {
+            if (slotInUse(page + PageHeaderSize + slot * physicalLength_,
+                    dataPage * slotsPerPage_ + slot)) {
                 loc = makeLocator(dataPage, slot);
                 return status::Success;
             }
@@ -734,7 +771,7 @@ const KeyIndex* LegacyFile::keyIndex(int keyIndex, int16_t& status)
             return nullptr;
         for (uint32_t slot = 0; slot < slotsPerPage_; ++slot) {
             const uint8_t* record = page + PageHeaderSize + slot * physicalLength_;
-            if (!slotInUse(record)
+            if (!slotInUse(record, dataPage * slotsPerPage_ + slot)
                 || !codec.encode(record + recordOffset_, def_.recordLength, encoded))
                 continue;
             if (index->keys_.size() + encoded.size() > UINT32_MAX || encoded.size() > UINT16_MAX) {

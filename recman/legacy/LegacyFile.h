@@ -111,7 +111,8 @@ private:
     int16_t readPhysical(uint32_t page, std::vector<uint8_t>& buffer);
     const uint8_t* loadPage(uint32_t physicalPage, int16_t& status);
     int16_t slotOf(Locator loc, const uint8_t*& slot);
-    bool slotInUse(const uint8_t* slot) const;
+    bool slotInUse(const uint8_t* slot, uint32_t ordinal) const;
+    void readFreeChain(uint32_t head);
     int16_t seekUsed(uint32_t dataPage, uint32_t slot, Locator& loc);
     int16_t appendVariablePart(const uint8_t pointer[4], std::vector<uint8_t>& out);
     int16_t variablePage(uint32_t page, uint32_t& physical) const;
@@ -136,6 +137,10 @@ private:
     // Per key: where the record's links to its previous and next duplicate lie in the slot
     // (0 when the key keeps no such chain).
     std::vector<uint32_t> duplicateLinks_;
+    // 5.x: the slots on the file's chain of deleted records, by slot ordinal, when the chain
+    // could be followed to its end (empty otherwise).
+    std::vector<bool> freeSlots_;
+    bool freeChainRead_ = false;
     std::vector<uint32_t> logicalToPhysical_; // 6.x: from the page allocation table (0 = none)
     std::vector<uint8_t> logicalType_;        // 6.x: page type of each logical page
     std::vector<std::unique_ptr<KeyIndex>> indexes_;

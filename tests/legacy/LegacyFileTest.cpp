@@ -317,25 +317,32 @@ TEST(FixedLengthFile, SignedIntegerKeyPutsNegativeValuesFirst)
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
 }
 
+// MBBSEMU.DAT: records in slots 0 to 3 of page 5 (90 bytes each); slot 4 is free.
+const uint32_t mbbsemuSlot[5] = {0xA06, 0xA60, 0xABA, 0xB14, 0xB6E};
+
+// Writes a record address or chain link (two 16-bit words, high word first).
+void putLink(std::vector<uint8_t>& b, size_t at, uint32_t link)
+{
+    const uint16_t words[2] = {uint16_t(link >> 16), uint16_t(link)};
+    for (int w = 0; w < 2; ++w) {
+        b[at + 2 * w] = uint8_t(words[w]);
+        b[at + 2 * w + 1] = uint8_t(words[w] >> 8);
+    }
+}
+
 // Records of equal value come in the order of the file's duplicate chain, which after reused
 // slots is not page order; a chain that does not hold together leaves page order.
 TEST(KeyIndex, DuplicatesFollowTheirChain)
 {
     REQUIRE_LEGACY_FIXTURES();
-    // MBBSEMU.DAT: four records of key 0 value "Sysop" on page 5, slots 0 to 3, chained in that
-    // order through the 8 bytes after each record's 74 bytes of data.
-    const uint32_t slot[4] = {0xA06, 0xA60, 0xABA, 0xB14};
+    // MBBSEMU.DAT: the four records all have key 0 value "Sysop", chained in slot order through
+    // the 8 bytes after each record's 74 bytes of data.
+    const uint32_t* slot = mbbsemuSlot;
     auto chain = [&](std::vector<uint8_t>& bytes, std::vector<int> order) {
         for (size_t i = 0; i < order.size(); ++i) {
-            uint32_t prev = i == 0 ? 0xFFFFFFFF : slot[order[i - 1]];
-            uint32_t next = i + 1 == order.size() ? 0xFFFFFFFF : slot[order[i + 1]];
-            uint8_t* links = &bytes[slot[order[i]] + 74];
-            const uint16_t words[4]
-                = {uint16_t(prev >> 16), uint16_t(prev), uint16_t(next >> 16), uint16_t(next)};
-            for (int w = 0; w < 4; ++w) {
-                links[2 * w] = uint8_t(words[w]);
-                links[2 * w + 1] = uint8_t(words[w] >> 8);
-            }
+            size_t links = slot[order[i]] + 74;
+            putLink(bytes, links, i == 0 ? 0xFFFFFFFF : slot[order[i - 1]]);
+            putLink(bytes, links + 4, i + 1 == order.size() ? 0xFFFFFFFF : slot[order[i + 1]]);
         }
     };
     const std::vector<uint8_t> original = legacytest::readAll(fixturePath("MBBSEMU.DAT"));
@@ -367,6 +374,64 @@ TEST(KeyIndex, DuplicatesFollowTheirChain)
         for (size_t i = 0; i < index->size(); ++i)
             got.push_back(int(std::find(slot, slot + 4, file->position(index->locator(i))) - slot));
         EXPECT_EQ(got, c.expected);
+    }
+}
+
+// Which 5.x slots hold records: those on the chain of deleted records do not, nor do slots of
+// zeros after a link in their first four bytes; anything else does.
+TEST(FreeSlots, DeletedChainAndFreedSlotsAreTold)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    const uint32_t* slot = mbbsemuSlot;
+    struct Case
+    {
+        const char* what;
+        void (*alter)(std::vector<uint8_t>&);
+        std::vector<int> records;
+    };
+    const Case cases[] = {
+        {"as written", [](std::vector<uint8_t>&) {}, {0, 1, 2, 3}},
+        {"slot 1 deleted, its data left behind",
+            [](std::vector<uint8_t>& b) {
+                putLink(b, 0x10, mbbsemuSlot[1]);
+                putLink(b, mbbsemuSlot[1], 0xFFFFFFFF);
+            },
+            {0, 2, 3}},
+        {"slots 3 and 1 deleted",
+            [](std::vector<uint8_t>& b) {
+                putLink(b, 0x10, mbbsemuSlot[3]);
+                putLink(b, mbbsemuSlot[3], mbbsemuSlot[1]);
+                putLink(b, mbbsemuSlot[1], 0xFFFFFFFF);
+            },
+            {0, 2}},
+        {"a chain that loops is not trusted",
+            [](std::vector<uint8_t>& b) {
+                putLink(b, 0x10, mbbsemuSlot[1]);
+                putLink(b, mbbsemuSlot[1], mbbsemuSlot[1]);
+            },
+            {0, 1, 2, 3}},
+        {"record of four bytes of data, zeros after",
+            [](std::vector<uint8_t>& b) { putLink(b, mbbsemuSlot[4], 0x01020304); },
+            {0, 1, 2, 3, 4}},
+        {"freed slot linking to another slot",
+            [](std::vector<uint8_t>& b) { putLink(b, mbbsemuSlot[4], mbbsemuSlot[0]); },
+            {0, 1, 2, 3}},
+    };
+    const std::vector<uint8_t> original = legacytest::readAll(fixturePath("MBBSEMU.DAT"));
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = original;
+        c.alter(bytes);
+        legacytest::ScratchDir dir;
+        legacytest::writeAll(dir.path("FREE.DAT"), bytes);
+        int16_t s = -1;
+        std::string reason;
+        auto file = LegacyFile::open(dir.path("FREE.DAT"), s, reason);
+        ASSERT_TRUE(file) << reason;
+        std::vector<int> found;
+        Locator loc = 0;
+        for (s = file->stepFirst(loc); s == 0 && found.size() < 6; s = file->stepNext(loc))
+            found.push_back(int(std::find(slot, slot + 5, file->position(loc)) - slot));
+        EXPECT_EQ(found, c.records) << c.what;
     }
 }
 
