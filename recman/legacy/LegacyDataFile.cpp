@@ -52,7 +52,8 @@ int16_t LegacyDataFile::deliver(Locator loc, int keyIndex, ReadTarget& target)
     if (int16_t s = file_->readRecord(loc, record_))
         return s;
     target.length = uint16_t(record_.size());
-    std::memcpy(target.data, record_.data(), std::min<size_t>(record_.size(), target.capacity));
+    if (target.data && target.capacity > 0)
+        std::memcpy(target.data, record_.data(), std::min<size_t>(record_.size(), target.capacity));
     if (keyIndex >= 0 && target.keyValue)
         codecs_[size_t(keyIndex)]->extractValue(record_.data(), record_.size(), target.keyValue);
     return record_.size() > target.capacity ? DataBufferTooShort : status::Success;
