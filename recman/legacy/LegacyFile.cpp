@@ -227,6 +227,10 @@ int16_t LegacyFile::parseV5(std::string& reason)
         reason = "variable-tail allocation tables are not read";
         return status::NotADataFile;
     }
+    if (flags & 0x0010) {
+        reason = "key-only files keep their records in the index and are not read";
+        return status::NotADataFile;
+    }
     bool variable = (flags & 0x0001) || fcr[0x38] == 0xFF || fcr[0x38] == 0xFD;
     bool truncation = (flags & 0x0002) || fcr[0x38] == 0xFD;
     def_.fileFlags = uint16_t(flags | (variable ? 0x0001 : 0) | (truncation ? 0x0002 : 0));
@@ -330,6 +334,10 @@ int16_t LegacyFile::parseV6(std::string& reason)
     }
     if (flags & 0x0800) {
         reason = "variable-tail allocation tables are not read";
+        return status::NotADataFile;
+    }
+    if (flags & 0x0010) {
+        reason = "key-only files keep their records in the index and are not read";
         return status::NotADataFile;
     }
     v6_ = true;

@@ -49,6 +49,8 @@ const Refusal refusals[] = {
         "compressed"},
     {"VariableTail6", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x107] |= 0x08; }, 30,
         "variable-tail"},
+    {"KeyOnly5", "MBBSEMU.DAT", [](auto& b) { b[0x106] |= 0x10; }, 30, "key-only"},
+    {"KeyOnly6", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x106] |= 0x10; }, 30, "key-only"},
     {"Version7", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0x0700); }, 30,
         "version 7"},
     {"Version9", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0x0900); }, 30,
