@@ -12,18 +12,67 @@ constexpr int HeaderSize = 16;
 constexpr int SegmentSize = 16;
 constexpr int AcsBlockSize = 265; // signature 0xAC, 8-byte name, 256-byte table
 constexpr int MaxKeys = 119;
+constexpr uint8_t AcsSignature = 0xAC;
+
+// File flag bits (header FileFlags).
+namespace fileflag {
+constexpr uint16_t VariableLength = 0x0001;
+constexpr uint16_t KeyOnly = 0x0010;
+constexpr uint16_t KeyNumbersGiven = 0x0400;
+} // namespace fileflag
+
+// Key flag bits (segment KeyFlags).
+namespace keyflag {
+constexpr uint16_t Duplicates = 0x0001;
+constexpr uint16_t Modifiable = 0x0002;
+constexpr uint16_t Binary = 0x0004;
+constexpr uint16_t NullAll = 0x0008;
+constexpr uint16_t Segmented = 0x0010;
+constexpr uint16_t Acs = 0x0020;
+constexpr uint16_t Descending = 0x0040;
+constexpr uint16_t RepeatingDuplicates = 0x0080;
+constexpr uint16_t ExtendedType = 0x0100;
+constexpr uint16_t NullAny = 0x0200;
+constexpr uint16_t CaseInsensitive = 0x0400;
+} // namespace keyflag
+
+// What a segment holds, from its extended type (flag 0x100) or, without one, from the binary flag.
+enum class SegmentType : uint8_t {
+    String = 0,
+    Integer = 1,
+    Float = 2,
+    Date = 3,
+    Time = 4,
+    Decimal = 5,
+    Money = 6,
+    Logical = 7,
+    Numeric = 8,
+    BFloat = 9,
+    LString = 10,
+    ZString = 11,
+    Unsigned = 14,
+    Autoincrement = 15,
+    SignSeparate = 17,
+    OldString,   // no extended type, binary flag clear
+    OldBinary,   // no extended type, binary flag set
+    Unsupported, // an extended type code that is not a key type
+};
 
 struct Segment
 {
     uint16_t position = 0; // 1-based
     uint16_t length = 0;
-    uint16_t flags = 0; // key flags, as stored
+    uint16_t flags = 0;        // key flags, as stored
     uint32_t numKeyValues = 0; // as given at Create; Stat reports the live figure instead
     uint8_t extType = 0;
     uint8_t nullValue = 0;
     uint16_t reserved = 0;
     uint8_t manualKeyNumber = 0;
     uint8_t acsNumber = 0;
+
+    SegmentType type() const;
+    // String-like segments are the only ones a collating sequence or case folding applies to.
+    bool stringLike() const;
 };
 
 struct Key
@@ -31,9 +80,14 @@ struct Key
     int number = 0; // key number: its ordinal, or ManualKeyNumber when the file gives numbers
     std::vector<Segment> segments; // in definition order
     bool duplicates() const;
-    bool nullAll() const; // 0x08: null when every segment is null
-    bool nullAny() const; // 0x200: null when any segment is null
-    int totalLength() const; // bytes of the key value (sum of segment lengths)
+    bool modifiable() const;
+    // Duplicates kept in a chain through the record (8 bytes per record): duplicates without the
+    // repeating-duplicates flag.
+    bool linkedDuplicates() const;
+    bool autoincrement() const; // its first segment is of type autoincrement
+    bool nullAll() const;       // 0x08: null when every segment is null
+    bool nullAny() const;       // 0x200: null when any segment is null
+    int totalLength() const;    // bytes of the key value (sum of segment lengths)
 };
 
 using AcsTable = std::array<uint8_t, 256>;
@@ -41,6 +95,8 @@ using AcsTable = std::array<uint8_t, 256>;
 struct AcsBlockDef
 {
     std::array<uint8_t, AcsBlockSize> bytes {}; // stored and reported back as given
+    uint8_t signature() const { return bytes[0]; }
+    const uint8_t* name() const { return bytes.data() + 1; } // 8 bytes, zero-padded
     const uint8_t* table() const { return bytes.data() + 9; }
 };
 
@@ -52,8 +108,8 @@ struct Definition
     uint16_t fileFlags = 0;
     uint8_t duplicatePointers = 0;
     uint8_t reserved = 0;
-    uint16_t unusedPages = 0; // as given at Create
-    std::vector<Key> keys; // in definition order (the order of the segment entries)
+    uint16_t unusedPages = 0;           // as given at Create
+    std::vector<Key> keys;              // in definition order (the order of the segment entries)
     std::vector<AcsBlockDef> acsBlocks; // block n is the one AcsNumber n selects
 
     bool variableLength() const { return fileFlags & 0x0001; }
@@ -67,15 +123,17 @@ struct Definition
     // The Stat image: header, every segment, every collating-sequence block, with the live
     // figures filled in (numRecords; keyValues[i] = distinct non-null values of keys[i], written on
     // every segment of that key; unusedPages).
-    std::vector<uint8_t> statImage(
-        uint32_t liveRecords, const std::vector<uint32_t>& keyValues, uint16_t liveUnusedPages) const;
+    std::vector<uint8_t> statImage(uint32_t liveRecords, const std::vector<uint32_t>& keyValues,
+        uint16_t liveUnusedPages) const;
 };
 
 // Parses and validates a Create buffer of `length` bytes. Checks run in the record manager's order
 // and the first failure wins: page size (24), record length (28), key and segment counts (26),
-// segment positions (27), types (49), lengths (29), flag consistency (45), autoincrement (55),
-// collating sequences (48); a buffer too short for the definition it describes answers 22.
-// Returns 0 and fills `out` on success.
+// buffer covering the segment entries (22), key numbers (6), segment positions (27), types (49),
+// lengths (29), flag consistency (45), autoincrement (55), collating sequences (48, or 22 when a
+// block a segment asks for lies beyond the buffer). A buffer shorter than the 16-byte header
+// answers 22 before anything else. Returns 0 and fills `out` on success; `out` is left untouched
+// on failure.
 int16_t parseCreate(const uint8_t* data, uint16_t length, Definition& out);
 
 } // namespace recman

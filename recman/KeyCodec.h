@@ -5,6 +5,7 @@
 
 #include "Definition.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -14,7 +15,9 @@ namespace recman {
 class KeyCodec
 {
 public:
-    // `acsBlocks` must outlive the codec (the definition's blocks).
+    // The codec keeps its own copy of what it needs from the key and the collating-sequence blocks,
+    // so it may outlive them and be copied freely. A segment asking for a block that is not there
+    // (Create refuses that, a damaged legacy file may not) collates by byte value.
     KeyCodec(const Key& key, const std::vector<AcsBlockDef>& acsBlocks);
 
     // Encodes the key of `record` (`recordLength` bytes; a segment beyond the record's end reads
@@ -22,14 +25,35 @@ public:
     // Returns false when the key is null for this record (it is then left out of the index).
     bool encode(const uint8_t* record, size_t recordLength, std::vector<uint8_t>& out) const;
 
+    // The longest encoding this key can produce; reserving it in `out` makes encode
+    // allocation-free.
+    size_t maxEncodedLength() const { return maxEncodedLength_; }
+
     // The key value as the caller sees it in the key buffer: the segments' bytes concatenated.
     size_t valueLength() const { return valueLength_; }
     void extractValue(const uint8_t* record, size_t recordLength, uint8_t* out) const;
 
 private:
-    const Key& key_;
-    const std::vector<AcsBlockDef>& acs_;
+    // One segment, prepared once: where it lies, how it is turned into bytes and, for string-like
+    // segments, the byte map (collating sequence or case folding) or none.
+    struct Plan
+    {
+        size_t offset = 0; // 0-based position in the record
+        size_t length = 0;
+        SegmentType type = SegmentType::String;
+        bool descending = false;
+        uint8_t nullValue = 0;
+        int map = -1; // index into maps_, -1 for none
+    };
+
+    size_t encodeSegment(const Plan& plan, const uint8_t* bytes, uint8_t* out) const;
+
+    std::vector<Plan> plans_;
+    std::vector<AcsTable> maps_;
+    bool nullAll_ = false;
+    bool nullAny_ = false;
     size_t valueLength_ = 0;
+    size_t maxEncodedLength_ = 0;
 };
 
 } // namespace recman

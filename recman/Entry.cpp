@@ -1,0 +1,444 @@
+// BTRCALLID: the record manager's one entry point.
+//
+// Checks the arguments, finds the open file from the caller's position block and hands the
+// operation to the file. Position blocks hold a magic value, this process's instance number, a
+// handle index and the handle's generation, never a pointer: a zeroed, closed, stale or forged
+// block simply names no handle and answers 3.
+#include "BtrCall.h"
+#include "DataFile.h"
+#include "Store.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace recman;
+namespace st = btr::status;
+
+constexpr uint32_t BlockMagic = 0x4b6e7256; // "VrnK" in the block's first bytes
+constexpr int MaxFiles = 64;
+constexpr int MaxHandles = 256;
+
+struct OpenFile
+{
+    std::unique_ptr<DataFile> file;
+    dev_t device = 0;
+    ino_t inode = 0;
+    int handles = 0;
+    bool exclusive = false;
+    std::array<int16_t, 256> keyIndex {}; // key number -> index in Definition::keys, or -1
+};
+
+struct Handle
+{
+    uint64_t generation = 0; // 0: free
+    int file = -1;
+    bool readOnly = false; // opened in read-only mode
+    bool exclusive = false;
+    std::unique_ptr<Cursor> cursor;
+};
+
+// What the position block holds.
+struct BlockImage
+{
+    uint32_t magic;
+    uint32_t instance;
+    uint32_t index;
+    uint32_t spare;
+    uint64_t generation;
+};
+static_assert(sizeof(BlockImage) <= btr::PositionBlockSize);
+
+class Manager
+{
+public:
+    Manager()
+    {
+        // Blocks left over from another process never match this one's handles.
+        auto seed
+            = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        seed ^= static_cast<uint64_t>(::getpid()) << 32;
+        instance_ = static_cast<uint32_t>(seed ^ (seed >> 29));
+        nextGeneration_ = (seed & 0xffffffff) + 1;
+    }
+
+    std::mutex mutex;
+
+    int16_t call(uint16_t op, void* posBlock, void* data, uint16_t* dataLength, void* keyBuffer,
+        uint8_t keyLength, uint8_t keyNumber);
+
+private:
+    void commitDueBundles();
+    Handle* handleOf(const void* posBlock);
+    int16_t open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber);
+    int16_t close(Handle& h, void* posBlock);
+    int16_t create(
+        void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber);
+    int16_t insert(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength,
+        uint8_t keyNumber);
+    int16_t read(uint16_t op, Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
+        uint8_t keyLength, uint8_t keyNumber);
+    int16_t stat(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength);
+    int16_t position(Handle& h, void* data, uint16_t* dataLength);
+    int fileOf(dev_t device, ino_t inode) const;
+
+    std::array<OpenFile, MaxFiles> files_;
+    std::array<Handle, MaxHandles> handles_;
+    uint32_t instance_ = 0;
+    uint64_t nextGeneration_ = 1;
+};
+
+// The file name in a key buffer: NUL-terminated within the bytes offered, not empty.
+int16_t fileName(const void* keyBuffer, uint8_t keyLength, std::string& name)
+{
+    if (!keyBuffer)
+        return st::InvalidOperation;
+    auto text = static_cast<const char*>(keyBuffer);
+    size_t n = ::strnlen(text, keyLength);
+    if (n == 0 || n == keyLength)
+        return st::InvalidFileName;
+    name.assign(text, n);
+    return st::Success;
+}
+
+int16_t statusOfErrno(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return st::AccessDenied;
+    case ENAMETOOLONG:
+        return st::InvalidFileName;
+    default:
+        return st::FileNotFound;
+    }
+}
+
+void Manager::commitDueBundles()
+{
+    auto now = std::chrono::steady_clock::time_point {};
+    for (OpenFile& f : files_) {
+        if (!f.file || !f.file->writesPending())
+            continue;
+        if (now == std::chrono::steady_clock::time_point {})
+            now = std::chrono::steady_clock::now();
+        f.file->commitIfDue(now);
+    }
+}
+
+Handle* Manager::handleOf(const void* posBlock)
+{
+    if (!posBlock)
+        return nullptr;
+    BlockImage b;
+    std::memcpy(&b, posBlock, sizeof b);
+    if (b.magic != BlockMagic || b.instance != instance_ || b.index >= handles_.size()
+        || b.generation == 0)
+        return nullptr;
+    Handle& h = handles_[b.index];
+    return h.generation == b.generation ? &h : nullptr;
+}
+
+int Manager::fileOf(dev_t device, ino_t inode) const
+{
+    for (size_t i = 0; i < files_.size(); ++i) {
+        if (files_[i].file && files_[i].device == device && files_[i].inode == inode)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLength,
+    void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
+{
+    commitDueBundles();
+    switch (op) {
+    case btr::op::Open:
+        return open(posBlock, keyBuffer, keyLength, keyNumber);
+    case btr::op::Create:
+        return create(data, dataLength, keyBuffer, keyLength, keyNumber);
+    case btr::op::Close:
+    case btr::op::Insert:
+    case btr::op::GetNext:
+    case btr::op::GetFirst:
+    case btr::op::Stat:
+    case btr::op::GetPosition:
+    case btr::op::StepNext:
+    case btr::op::StepFirst:
+        break;
+    default:
+        return st::InvalidOperation;
+    }
+    if (!posBlock)
+        return st::InvalidOperation;
+    Handle* h = handleOf(posBlock);
+    if (!h)
+        return st::FileNotOpen;
+    switch (op) {
+    case btr::op::Close:
+        return close(*h, posBlock);
+    case btr::op::Insert:
+        return insert(*h, data, dataLength, keyBuffer, keyLength, keyNumber);
+    case btr::op::Stat:
+        return stat(*h, data, dataLength, keyBuffer, keyLength);
+    case btr::op::GetPosition:
+        return position(*h, data, dataLength);
+    default:
+        return read(op, *h, data, dataLength, keyBuffer, keyLength, keyNumber);
+    }
+}
+
+int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
+{
+    if (!posBlock)
+        return st::InvalidOperation;
+    std::string name;
+    if (int16_t s = fileName(keyBuffer, keyLength, name))
+        return s;
+    const auto mode = static_cast<int8_t>(keyNumber);
+    if (mode > btr::mode::Normal || mode < btr::mode::Exclusive)
+        return st::InvalidOperation;
+
+    // A block that still names an open handle is reused: that handle is closed first, so it
+    // cannot be lost with its pending writes.
+    if (Handle* old = handleOf(posBlock))
+        close(*old, posBlock);
+
+    int slot = -1;
+    for (size_t i = 0; i < handles_.size() && slot < 0; ++i) {
+        if (handles_[i].generation == 0)
+            slot = static_cast<int>(i);
+    }
+    if (slot < 0)
+        return st::HandleTableFull;
+
+    struct stat sb;
+    if (::stat(name.c_str(), &sb) != 0)
+        return statusOfErrno(errno);
+    if (!S_ISREG(sb.st_mode))
+        return st::FileNotFound;
+
+    int fi = fileOf(sb.st_dev, sb.st_ino);
+    if (fi >= 0) {
+        if (files_[fi].exclusive || mode == btr::mode::Exclusive)
+            return st::FileInUse;
+    } else {
+        for (size_t i = 0; i < files_.size() && fi < 0; ++i) {
+            if (!files_[i].file)
+                fi = static_cast<int>(i);
+        }
+        if (fi < 0)
+            return st::FileTableFull;
+        if (::access(name.c_str(), R_OK) != 0)
+            return st::AccessDenied;
+        int16_t status = st::Success;
+        std::unique_ptr<DataFile> file;
+        if (isStoreFile(name))
+            file = openStore(name, ::access(name.c_str(), W_OK) == 0, status);
+        else
+            file = openLegacyFile(name, status);
+        if (!file)
+            return status != st::Success ? status : st::NotADataFile;
+        OpenFile& f = files_[fi];
+        f.file = std::move(file);
+        f.device = sb.st_dev;
+        f.inode = sb.st_ino;
+        f.handles = 0;
+        f.exclusive = false;
+        f.keyIndex.fill(-1);
+        const Definition& def = f.file->definition();
+        for (size_t k = 0; k < def.keys.size(); ++k) {
+            if (def.keys[k].number >= 0 && def.keys[k].number < 256)
+                f.keyIndex[def.keys[k].number] = static_cast<int16_t>(k);
+        }
+    }
+
+    OpenFile& f = files_[fi];
+    Handle& h = handles_[slot];
+    h.cursor = f.file->newCursor();
+    h.file = fi;
+    h.readOnly = mode == btr::mode::ReadOnly;
+    h.exclusive = mode == btr::mode::Exclusive;
+    h.generation = nextGeneration_++;
+    ++f.handles;
+    f.exclusive = f.exclusive || h.exclusive;
+
+    BlockImage b {BlockMagic, instance_, static_cast<uint32_t>(slot), 0, h.generation};
+    std::memset(posBlock, 0, btr::PositionBlockSize);
+    std::memcpy(posBlock, &b, sizeof b);
+    return st::Success;
+}
+
+int16_t Manager::close(Handle& h, void* posBlock)
+{
+    OpenFile& f = files_[h.file];
+    int16_t s = f.file->commit();
+    f.file->releaseCursor(*h.cursor);
+    h.cursor.reset();
+    if (h.exclusive)
+        f.exclusive = false;
+    h = Handle {};
+    if (--f.handles == 0)
+        f = OpenFile {};
+    std::memset(posBlock, 0, sizeof(BlockImage));
+    return s;
+}
+
+int16_t Manager::create(
+    void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
+{
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    std::string name;
+    if (int16_t s = fileName(keyBuffer, keyLength, name))
+        return s;
+    const auto how = static_cast<int8_t>(keyNumber);
+    if (how != btr::create::Replace && how != btr::create::NoReplace)
+        return st::InvalidOperation;
+    Definition def;
+    const auto image = static_cast<const uint8_t*>(data);
+    if (int16_t s = parseCreate(image, *dataLength, def))
+        return s;
+    struct stat sb;
+    if (::stat(name.c_str(), &sb) == 0) {
+        if (how == btr::create::NoReplace)
+            return st::FileAlreadyExists;
+        if (fileOf(sb.st_dev, sb.st_ino) >= 0)
+            return st::FileInUse;
+    }
+    return createStore(
+        name, def, image, static_cast<size_t>(def.imageSize()), how == btr::create::Replace);
+}
+
+int16_t Manager::insert(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
+    uint8_t keyLength, uint8_t keyNumber)
+{
+    OpenFile& f = files_[h.file];
+    if (f.file->readOnly())
+        return st::OperationNotAllowed;
+    if (h.readOnly)
+        return st::AccessDenied;
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    const Definition& def = f.file->definition();
+    const uint16_t length = *dataLength;
+    if (length < def.recordLength || (!def.variableLength() && length != def.recordLength))
+        return st::DataBufferTooShort;
+    int keyIndex = -1;
+    // A file without keys has no key to position on: the key number is not looked at.
+    if (!def.keys.empty() && static_cast<int8_t>(keyNumber) != -1) {
+        keyIndex = f.keyIndex[keyNumber];
+        if (keyIndex < 0)
+            return st::InvalidKeyNumber;
+        if (!keyBuffer)
+            return st::InvalidOperation;
+        if (keyLength < def.keys[keyIndex].totalLength())
+            return st::KeyBufferTooShort;
+    }
+    return f.file->insert(
+        *h.cursor, static_cast<uint8_t*>(data), length, keyIndex, static_cast<uint8_t*>(keyBuffer));
+}
+
+int16_t Manager::read(uint16_t op, Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
+    uint8_t keyLength, uint8_t keyNumber)
+{
+    OpenFile& f = files_[h.file];
+    const Definition& def = f.file->definition();
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    ReadTarget t;
+    t.data = static_cast<uint8_t*>(data);
+    t.capacity = *dataLength;
+    int16_t s;
+    if (op == btr::op::StepFirst || op == btr::op::StepNext) {
+        if (def.keyOnly())
+            return st::OperationNotAllowed;
+        s = op == btr::op::StepFirst ? f.file->stepFirst(*h.cursor, t)
+                                     : f.file->stepNext(*h.cursor, t);
+    } else {
+        if (!keyBuffer)
+            return st::InvalidOperation;
+        const int keyIndex = f.keyIndex[keyNumber];
+        if (keyIndex < 0)
+            return st::InvalidKeyNumber;
+        if (keyLength < def.keys[keyIndex].totalLength())
+            return st::KeyBufferTooShort;
+        t.keyValue = static_cast<uint8_t*>(keyBuffer);
+        if (op == btr::op::GetFirst) {
+            s = f.file->getFirst(*h.cursor, keyIndex, t);
+        } else {
+            if (h.cursor->keyIndex < 0)
+                return st::InvalidPositioning;
+            if (h.cursor->keyIndex != keyIndex)
+                return st::DifferentKeyNumber;
+            s = f.file->getNext(*h.cursor, t);
+        }
+    }
+    if (s == st::Success || s == st::DataBufferTooShort)
+        *dataLength = t.length;
+    return s;
+}
+
+int16_t Manager::stat(
+    Handle& h, void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength)
+{
+    if (!data || !dataLength || !keyBuffer)
+        return st::InvalidOperation;
+    DataFile& file = *files_[h.file].file;
+    LiveFigures live;
+    if (int16_t s = file.liveFigures(live))
+        return s;
+    live.keyValues.resize(file.definition().keys.size());
+    const std::vector<uint8_t> image
+        = file.definition().statImage(live.records, live.keyValues, live.unusedPages);
+    const size_t n = std::min<size_t>(image.size(), *dataLength);
+    std::memcpy(data, image.data(), n);
+    if (keyLength > 0)
+        static_cast<uint8_t*>(keyBuffer)[0] = 0;
+    *dataLength = static_cast<uint16_t>(std::min<size_t>(image.size(), 0xffff));
+    return image.size() > n ? st::DataBufferTooShort : st::Success;
+}
+
+int16_t Manager::position(Handle& h, void* data, uint16_t* dataLength)
+{
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    if (*dataLength < 4)
+        return st::DataBufferTooShort;
+    uint32_t pos = 0;
+    if (int16_t s = files_[h.file].file->getPosition(*h.cursor, pos))
+        return s;
+    auto out = static_cast<uint8_t*>(data);
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<uint8_t>(pos >> (8 * i));
+    *dataLength = 4;
+    return st::Success;
+}
+
+Manager& manager()
+{
+    static Manager m;
+    return m;
+}
+
+} // namespace
+
+extern "C" int16_t VARNOK_BTR_CALL BTRCALLID(uint16_t op, void* posBlock, void* data,
+    uint16_t* dataLength, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber, void* clientId)
+{
+    (void)clientId; // one client per process: the id distinguishes nothing here
+    Manager& m = manager();
+    std::lock_guard lock(m.mutex);
+    try {
+        return m.call(op, posBlock, data, dataLength, keyBuffer, keyLength, keyNumber);
+    } catch (...) {
+        // Nothing may unwind through the C entry point; the only exception possible here is a
+        // failure to obtain memory.
+        return st::IoError;
+    }
+}

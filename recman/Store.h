@@ -1,0 +1,41 @@
+// Our own data files: one SQLite database per data file.
+//
+// The database holds the definition exactly as created, the live counters Stat reports (record
+// count, distinct values per key, highest autoincrement values) and one `records` table with a
+// column of encoded key bytes per key and one index per key, so that SQLite's index order is the
+// record manager's key order. The files stay readable with the `sqlite3` shell.
+#pragma once
+
+#include "DataFile.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace recman {
+
+// `PRAGMA application_id` of our stores ("VrnK") and the format version in `user_version`.
+constexpr int32_t StoreApplicationId = 0x56726e4b;
+constexpr int32_t StoreFormatVersion = 1;
+
+// Writes are bundled into one transaction, committed at Close, after this many writes, or on
+// the first call once the bundle has been open this long.
+constexpr int BundleMaxOperations = 10000;
+constexpr std::chrono::milliseconds BundleMaxAge {1000};
+
+// Whether the file at `path` is one of our stores, from its first bytes alone. Files that are
+// not (or whose format version we do not know) go to the legacy reader.
+bool isStoreFile(const std::string& path);
+
+// Opens a store. `writable` false opens it read-only (the file system refuses writes); writes
+// then answer 46. Status 2 when the database is damaged.
+std::unique_ptr<DataFile> openStore(const std::string& path, bool writable, int16_t& status);
+
+// Creates a new, empty store at `path` from a validated definition and its Create image (the
+// bytes the definition was parsed from, kept so that Stat reports them as given). The store is
+// built under a temporary name in the same directory and renamed into place, so an existing file
+// is either replaced whole or left as it was. replace false: 59 when `path` exists.
+int16_t createStore(const std::string& path, const Definition& definition, const uint8_t* image,
+    size_t imageLength, bool replace);
+
+} // namespace recman

@@ -1,0 +1,15 @@
+# Lists the dynamic symbols the record manager library defines; exactly BTRCALLID may be there.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+if(NOT names STREQUAL "BTRCALLID")
+  message(FATAL_ERROR "exported symbols: ${names}")
+endif()
