@@ -88,7 +88,8 @@ void TStringGrid::showEditor(bool fetchHook)
     if (!index.isValid() || editor())
         return;
     fetchHook_ = fetchHook;
-    edit(index);
+    // The quiet form: an editor that is already open for the cell is simply kept.
+    edit(index, QAbstractItemView::AllEditTriggers, nullptr);
     fetchHook_ = true;
 }
 

@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "FileSystem.h"
 #include "TextToInt.h"
 
 #include <QApplication>
@@ -16,9 +17,15 @@
 #include <QScrollBar>
 #include <QStyle>
 
+#include <cstring>
+#include <optional>
+
 spec::SpecBuffer SpecBuffer;
 
 namespace {
+
+// The longest record a variable-length file can hold: the record manager's data length is 16 bits.
+constexpr int LongestRecord = 65535;
 
 constexpr int KeyGridRows = 14;
 constexpr int AcsColumns = 33;
@@ -33,6 +40,43 @@ const char* const KeyHeaders[] = {"Key", "Pos", "Lenght", "Flags", "NumKeys", "E
 const QString Widest8 = QStringLiteral("255");
 const QString Widest16 = QStringLiteral("-32768");
 const QString Widest32 = QStringLiteral("-2147483648");
+
+// The byte a cell in character display stands for: the code of its first character. An empty
+// cell stands for 0; a character beyond the 8-bit range for "?".
+uint8_t firstCharCode(const QString& text)
+{
+    if (text.isEmpty())
+        return 0;
+    const char16_t u = text.front().unicode();
+    return u <= 0xFF ? static_cast<uint8_t>(u) : static_cast<uint8_t>('?');
+}
+
+QString charText(uint8_t code)
+{
+    return QString(QChar(static_cast<char16_t>(code)));
+}
+
+// A name typed for a file, in the record manager's 8-bit characters.
+QByteArray acsNameBytes(const QString& text)
+{
+    QByteArray bytes;
+    for (QChar c : text)
+        bytes.append(c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : '?');
+    return bytes;
+}
+
+// A name that is still a file mask: "*..." or a drive letter and colon before "*".
+bool isMask(const QString& name)
+{
+    return name.startsWith(QLatin1Char('*')) || (name.size() >= 3 && name[2] == QLatin1Char('*'));
+}
+
+QString statusWords(int16_t status)
+{
+    return QStringLiteral("%1 (status %2)")
+        .arg(QString::fromLatin1(btr::statusText(status)))
+        .arg(status);
+}
 
 template <class W> W* named(W* widget, const char* name)
 {
@@ -360,6 +404,12 @@ void TVarnok::connectHandlers()
         connect(KeyFlagBoxes[i], &QCheckBox::toggled, this,
             [this, i] { guard([&] { keyFlagClick(static_cast<int>(i)); }); });
     }
+    connect(BOpen, &QPushButton::clicked, this, [this] { guard([&] { BOpenClick(); }); });
+    connect(BCreate, &QPushButton::clicked, this, [this] { guard([&] { BCreateClick(); }); });
+    connect(BCopy, &QPushButton::clicked, this, [this] { guard([&] { BCopyClick(); }); });
+    connect(BDelete, &QPushButton::clicked, this, [this] { guard([&] { BDeleteClick(); }); });
+    connect(BMode, &QPushButton::clicked, this, [this] { guard([&] { BModeClick(); }); });
+    connect(BFileACS, &QPushButton::clicked, this, [this] { guard([&] { BFileACSClick(); }); });
     connect(BExtKey, &QComboBox::activated, this, [this] { guard([&] { BExtKeyChange(); }); });
     connect(BExtKey->lineEdit(), &QLineEdit::textEdited, this,
         [this] { guard([&] { BExtKeyChange(); }); });
@@ -502,4 +552,299 @@ void TVarnok::fileFlagClick(int bit)
     v = (v & ~(1 << bit))
         | (BoolToBit(FileFlagBoxes[static_cast<size_t>(bit)]->isChecked()) << bit);
     EFlags->setText(QString::number(v));
+}
+
+QString TVarnok::acsCell(int i) const
+{
+    return ACSGrid->cell(i % 32 + 1, i / 32 + 1);
+}
+
+void TVarnok::setAcsCell(int i, const QString& text)
+{
+    ACSGrid->setCell(i % 32 + 1, i / 32 + 1, text);
+}
+
+void TVarnok::refreshFileList()
+{
+    // Changing the mask re-reads the directory; going through "*.*" re-reads it also when the
+    // mask is "*.*" itself.
+    const QString mask = FileListBox->mask();
+    FileListBox->setMask(QStringLiteral("*.*"));
+    FileListBox->setMask(mask);
+}
+
+void TVarnok::BOpenClick()
+{
+    const QString name = EFrom->text();
+    GrKeys->setRowCount(2);
+    GrKeys->setCurrentCell(1, std::max(GrKeys->currentColumn(), 0));
+    EACSName->clear();
+    for (int i = 0; i < AcsCells; ++i)
+        setAcsCell(i, QString());
+
+    BtrFile->Open(systemName(name).constData(), "", 0);
+    if (BtrFile->GetStatus() != btr::status::Success) {
+        for (int c = 0; c < KeyColumnCount; ++c)
+            GrKeys->setCell(c, GrKeys->rowCount() - 1, QString());
+        presenter_->showMessage(QStringLiteral(" Can't open  ") + name);
+        return;
+    }
+    // A failed Stat leaves the buffer all zero, which shows as an empty definition.
+    BtrFile->StatTo(SpecBuffer.data());
+    GrKeys->showEditor();
+
+    QLineEdit* const headerEdits[]
+        = {ERecLen, EPgSize, ENIndex, ENRec, EFlags, EExtraDupl, EReserv, ENPage};
+    for (size_t f = 0; f < spec::file::All.size(); ++f)
+        headerEdits[f]->setText(QString::number(SpecBuffer.headerField(spec::file::All[f])));
+    // Each box that changes rewrites its bit into EFlags, which already holds the same value.
+    const auto fileFlags = static_cast<uint16_t>(SpecBuffer.headerField(spec::file::FileFlags));
+    for (size_t bit = 0; bit < FileFlagBoxes.size(); ++bit)
+        FileFlagBoxes[bit]->setChecked((fileFlags >> bit) & 1U);
+
+    // The entries up to the one that completes the last key; none for a file without keys.
+    const spec::Layout layout = SpecBuffer.readLayout();
+    GrKeys->setRowCount(layout.entryCount + 1);
+    for (int k = 0; k < layout.entryCount; ++k) {
+        const int row = k + 1;
+        GrKeys->setCell(ColKey, row, QString::number(layout.keyOfEntry[static_cast<size_t>(k)]));
+        for (size_t f = 0; f < spec::segment::All.size(); ++f) {
+            GrKeys->setCell(static_cast<int>(f) + 1, row,
+                QString::number(SpecBuffer.segmentField(k, spec::segment::All[f])));
+        }
+    }
+    ShowSegmentRow(0, 1);
+
+    if (layout.hasAcs) {
+        if (const std::optional<spec::AcsBlock> acs = SpecBuffer.acs(layout.entryCount)) {
+            EACSName->setText(QString::fromLatin1(acs->Name));
+            for (int i = 0; i < AcsCells; ++i)
+                setAcsCell(i, charText(acs->Table[static_cast<size_t>(i)]));
+        }
+    }
+    BtrFile->Close();
+
+    if (isMask(name))
+        return;
+    LSizeFile->setText(QString::number(fileSize(name)));
+    AcsShowsChars = true;
+}
+
+bool TVarnok::segmentRowsUseAcs() const
+{
+    for (int r = 1; r < GrKeys->rowCount(); ++r) {
+        try {
+            if (TextToInt(GrKeys->cell(ColFlags, r)) & spec::keyflag::Acs)
+                return true;
+        } catch (const EConvertError&) {
+            // Reported when the row is encoded.
+        }
+    }
+    return false;
+}
+
+void TVarnok::acsCodesToChars()
+{
+    for (int i = 0; i < AcsCells; ++i)
+        setAcsCell(i, charText(static_cast<uint8_t>(TextToInt(acsCell(i)))));
+    AcsShowsChars = true;
+}
+
+void TVarnok::BCreateClick()
+{
+    const QString destination = ETo->text();
+    const QByteArray destinationName = systemName(destination);
+    const int rows = GrKeys->rowCount();
+    const int n = rows - 1;
+
+    // What does not fit the key buffer or the 1920-byte definition is refused before anything
+    // is written into either.
+    if (destinationName.size() >= btr::KeyBufferSize) {
+        presenter_->showMessage(
+            QStringLiteral("Cannot create the file: its name is longer than %1 characters.")
+                .arg(btr::KeyBufferSize - 1));
+        return;
+    }
+    if (n > spec::MaxEntries) {
+        presenter_->showMessage(QStringLiteral(
+            "Cannot create %1: %2 key segments do not fit the definition (at most %3).")
+                                    .arg(destination)
+                                    .arg(n)
+                                    .arg(spec::MaxEntries));
+        return;
+    }
+    if (n > spec::MaxEntriesWithAcs && segmentRowsUseAcs()) {
+        presenter_->showMessage(
+            QStringLiteral("Cannot create %1: %2 key segments and a collating sequence do not fit "
+                           "the definition (at most %3 segments with a collating sequence).")
+                .arg(destination)
+                .arg(n)
+                .arg(spec::MaxEntriesWithAcs));
+        return;
+    }
+
+    int keyCount = 0;
+    bool acsNeeded = false;
+    for (int r = 1; r <= n; ++r) {
+        for (size_t f = 0; f < spec::segment::All.size(); ++f) {
+            SpecBuffer.setSegmentField(
+                r - 1, spec::segment::All[f], TextToInt(GrKeys->cell(static_cast<int>(f) + 1, r)));
+        }
+        const auto flags
+            = static_cast<uint16_t>(SpecBuffer.segmentField(r - 1, spec::segment::KeyFlags));
+        if ((flags & spec::keyflag::Segmented) == 0)
+            ++keyCount;
+        if (flags & spec::keyflag::Acs)
+            acsNeeded = true;
+    }
+
+    if (acsNeeded) {
+        spec::AcsBlock block;
+        block.Name = acsNameBytes(EACSName->text().left(spec::AcsNameSize)).toStdString();
+        SpecBuffer.setAcs(n, block);
+        if (!AcsShowsChars)
+            acsCodesToChars();
+        for (int i = 0; i < AcsCells; ++i)
+            block.Table[static_cast<size_t>(i)] = firstCharCode(acsCell(i));
+        SpecBuffer.setAcs(n, block);
+    }
+
+    SpecBuffer.setHeaderField(spec::file::RecordLength, TextToInt(ERecLen->text()));
+    SpecBuffer.setHeaderField(spec::file::PageSize, TextToInt(EPgSize->text()));
+    SpecBuffer.setHeaderField(spec::file::NumIndexes, keyCount);
+    ENIndex->setText(QString::number(keyCount));
+    SpecBuffer.setHeaderField(spec::file::NumRecords, TextToInt(ENRec->text()));
+    SpecBuffer.setHeaderField(spec::file::FileFlags, TextToInt(EFlags->text()));
+    SpecBuffer.setHeaderField(spec::file::DuplicatePointers, TextToInt(EExtraDupl->text()));
+    SpecBuffer.setHeaderField(spec::file::Reserved, TextToInt(EReserv->text()));
+    SpecBuffer.setHeaderField(spec::file::UnusedPages, TextToInt(ENPage->text()));
+
+    BtrFile->ClearKey(255);
+    std::memcpy(BtrFile->KeyBuffer, destinationName.constData(),
+        static_cast<size_t>(destinationName.size()) + 1);
+    BtrFile->KeyNumber = 0;
+    const int16_t status = BtrFile->CallWith(btr::op::Create, SpecBuffer.data(), spec::BufferSize);
+
+    refreshFileList();
+    if (status != btr::status::Success) {
+        presenter_->showMessage(
+            QStringLiteral("Cannot create %1: %2.").arg(destination, statusWords(status)));
+    }
+}
+
+void TVarnok::BCopyClick()
+{
+    const QString source = EFrom->text();
+    const QString destination = ETo->text();
+    // Copying a file into itself would read back the records it inserts.
+    if (sameFile(source, destination)) {
+        presenter_->showMessage(
+            QStringLiteral("Cannot copy %1 into itself (%2).").arg(source, destination));
+        return;
+    }
+
+    auto DestBtrFile = std::make_unique<TWinBtr>(nullptr);
+    QString failure;
+    int32_t copied = 0;
+    const auto stopped = [&](const char* what, const QString& name, int16_t status) {
+        failure = QStringLiteral("%1 %2: %3. %4 records copied.")
+                      .arg(QString::fromLatin1(what), name, statusWords(status))
+                      .arg(copied);
+    };
+
+    BtrFile->Open(systemName(source).constData(), "", 0);
+    if (BtrFile->GetStatus() != btr::status::Success) {
+        stopped("Cannot open", source, BtrFile->GetStatus());
+        BtrFile->Close();
+        DestBtrFile.reset();
+        presenter_->showMessage(failure);
+        return;
+    }
+    DestBtrFile->Open(systemName(destination).constData(), "", 0);
+    if (DestBtrFile->GetStatus() != btr::status::Success) {
+        stopped("Cannot open", destination, DestBtrFile->GetStatus());
+        BtrFile->Close();
+        DestBtrFile.reset();
+        presenter_->showMessage(failure);
+        return;
+    }
+
+    ProgressBar->setMaximum(BtrFile->RecordCount());
+
+    // The source buffer holds the longest record the source can give (a variable-length record
+    // whole) and at least a destination record; a short record leaves the rest of it zero, so a
+    // wider destination receives the record followed by zero bytes.
+    const auto fileFlags = [](const TWinBtr& file) {
+        return static_cast<uint16_t>(spec::readField(file.StatBuffer, spec::file::FileFlags));
+    };
+    const bool sourceVariable = fileFlags(*BtrFile) & spec::fileflag::VarLen;
+    const bool destinationVariable = fileFlags(*DestBtrFile) & spec::fileflag::VarLen;
+    const uint16_t destinationLength = DestBtrFile->BufferSize;
+    const int bufferSize
+        = sourceVariable ? LongestRecord : std::max<int>(BtrFile->BufferSize, destinationLength);
+    BtrFile->AllocBuffer(static_cast<uint16_t>(bufferSize));
+    if (BtrFile->GetStatus() != btr::status::Success) {
+        stopped("Cannot read", source, BtrFile->GetStatus());
+    } else {
+        BtrFile->GetFirst();
+        while (BtrFile->GetStatus() == btr::status::Success) {
+            DestBtrFile->SetDataPtr(BtrFile->Buffer);
+            // A variable-length destination takes each record at its own length (never shorter
+            // than its fixed part); a fixed-length one its record length.
+            DestBtrFile->DataLength = destinationVariable
+                ? std::max(BtrFile->ReturnedLength, destinationLength)
+                : destinationLength;
+            if (DestBtrFile->Insert() != btr::status::Success) {
+                stopped("Cannot insert into", destination, DestBtrFile->GetStatus());
+                break;
+            }
+            ++copied;
+            ProgressBar->setValue(ProgressBar->value() + 1);
+            BtrFile->GetNext();
+        }
+        if (failure.isEmpty() && BtrFile->GetStatus() != btr::status::EndOfFile)
+            stopped("Cannot read", source, BtrFile->GetStatus());
+    }
+    ProgressBar->setValue(0);
+    BtrFile->Close();
+    DestBtrFile->Close();
+    DestBtrFile.reset();
+    if (!failure.isEmpty())
+        presenter_->showMessage(failure);
+}
+
+void TVarnok::BDeleteClick()
+{
+    const QString name = EFrom->text();
+    if (name.isEmpty() || isMask(name))
+        return;
+    deleteFile(name);
+    refreshFileList();
+}
+
+void TVarnok::BModeClick()
+{
+    if (AcsShowsChars) {
+        for (int i = 0; i < AcsCells; ++i)
+            setAcsCell(i, QString::number(firstCharCode(acsCell(i))));
+        AcsShowsChars = false;
+    } else {
+        acsCodesToChars();
+    }
+}
+
+void TVarnok::BFileACSClick()
+{
+    const QString name = EACSName->text();
+    if (name.isEmpty() || name.front() == QLatin1Char(' '))
+        return;
+    // All 256 values are taken before the file is touched, so a cell that is not a number
+    // leaves no half-written file behind.
+    QStringList values;
+    for (int i = 0; i < AcsCells; ++i) {
+        const int code = AcsShowsChars ? firstCharCode(acsCell(i))
+                                       : static_cast<uint8_t>(TextToInt(acsCell(i)));
+        values << QString::number(code);
+    }
+    writeFile(name, values.join(QLatin1Char(',')).toLatin1());
 }

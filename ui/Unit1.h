@@ -134,6 +134,18 @@ public:
     void OnCreate();
     void OnDestroy();
 
+    // Commands.
+    void BOpenClick();
+    void BCreateClick();
+    void BCopyClick();
+    void BDeleteClick();
+    void BModeClick();
+    void BFileACSClick();
+
+    // The ACSGrid cell that holds byte i (0 to 255) of the collating sequence.
+    QString acsCell(int i) const;
+    void setAcsCell(int i, const QString& text);
+
     // Editing.
     void ShowSegmentRow(int column, int row);
     void GrKeysOnMouseDown();
@@ -178,6 +190,9 @@ private:
     void reportError(const QString& text);
     void deleteSegmentRow();
     void insertSegmentRow();
+    void refreshFileList();
+    void acsCodesToChars();
+    bool segmentRowsUseAcs() const;
 
     std::unique_ptr<TMessagePresenter> presenter_;
     int errorCount_ = 0;

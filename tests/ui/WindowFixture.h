@@ -5,7 +5,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStringList>
 #include <QTest>
 
