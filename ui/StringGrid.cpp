@@ -101,6 +101,13 @@ QLineEdit* TStringGrid::editor() const
     return nullptr;
 }
 
+void TStringGrid::moveQuietly(int row, int col)
+{
+    fetchHook_ = false;
+    setCurrentCell(row, col);
+    fetchHook_ = true;
+}
+
 void TStringGrid::closeInPlaceEditor()
 {
     if (QLineEdit* open = editor())

@@ -30,6 +30,9 @@ public:
     // Shows the in-place editor on the current cell. fetchHook false: the editor takes the
     // cell's text without running the edit-text hook.
     void showEditor(bool fetchHook = true);
+    // Makes (col, row) the current cell; the editor that follows it takes the cell's text
+    // without running the edit-text hook.
+    void moveQuietly(int row, int col);
     // Closes the in-place editor; its text is already in the cell.
     void closeInPlaceEditor();
     // The open in-place editor, or null.

@@ -501,7 +501,7 @@ void TVarnok::deleteSegmentRow()
         GrKeys->copyRow(i, i - 1);
     GrKeys->setRowCount(rows - 1);
     if (rows - 1 > 1) {
-        GrKeys->setCurrentCell(std::min(r, rows - 2), column);
+        GrKeys->moveQuietly(std::min(r, rows - 2), column);
         GrKeys->showEditor(false);
     }
 }
@@ -514,12 +514,12 @@ void TVarnok::insertSegmentRow()
     GrKeys->setRowCount(rows + 1);
     if (rows <= 1) {
         // No segment row left to copy: the new row starts empty and the header keeps its texts.
-        GrKeys->setCurrentCell(1, column);
+        GrKeys->moveQuietly(1, column);
     } else {
         const int r = std::max(GrKeys->currentRow(), 1);
         for (int i = rows - 1; i >= r; --i)
             GrKeys->copyRow(i, i + 1);
-        GrKeys->setCurrentCell(r, column);
+        GrKeys->moveQuietly(r, column);
     }
     GrKeys->showEditor(false);
 }
@@ -576,8 +576,9 @@ void TVarnok::refreshFileList()
 void TVarnok::BOpenClick()
 {
     const QString name = EFrom->text();
+    // Only row 1 is left, so it becomes the current row, which the key-flag boxes write into.
     GrKeys->setRowCount(2);
-    GrKeys->setCurrentCell(1, std::max(GrKeys->currentColumn(), 0));
+    GrKeys->moveQuietly(1, std::max(GrKeys->currentColumn(), 0));
     EACSName->clear();
     for (int i = 0; i < AcsCells; ++i)
         setAcsCell(i, QString());
