@@ -77,7 +77,9 @@ private:
 // Name of the records column (and index) that holds the encoded value of keys[index].
 std::string keyColumn(size_t index)
 {
-    return "k" + std::to_string(index);
+    std::string name = std::to_string(index);
+    name.insert(name.begin(), 'k');
+    return name;
 }
 
 bool isAutoincrement(const Key& key)
