@@ -560,4 +560,17 @@ TEST_F(Commands, OpenOfAFileThatCannotBeWrittenStopsAtItsSize)
     EXPECT_TRUE(window->LSizeFile->text().isEmpty());
 }
 
+TEST_F(Commands, ClosingTheWindowClosesAFileItsObjectStillHolds)
+{
+    ASSERT_EQ(datafiles::create("HELD.BTR", idKey()), 0);
+    ASSERT_EQ(window->BtrFile->Open("HELD.BTR", "", 0), 0);
+    {
+        File exclusive("HELD.BTR", btr::mode::Exclusive);
+        EXPECT_NE(exclusive.status, 0);
+    }
+    window.reset();
+    File exclusive("HELD.BTR", btr::mode::Exclusive);
+    EXPECT_EQ(exclusive.status, 0);
+}
+
 } // namespace

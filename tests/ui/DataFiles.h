@@ -78,12 +78,13 @@ inline int16_t create(const std::string& name, const Definition& d)
 class File
 {
 public:
-    explicit File(const std::string& name)
+    explicit File(const std::string& name, int8_t mode = btr::mode::Normal)
     {
         char path[btr::KeyBufferSize] = {};
         std::strncpy(path, name.c_str(), sizeof path - 1);
         uint16_t length = 0;
-        status = BTRCALLID(btr::op::Open, pos, nullptr, &length, path, 255, 0, nullptr);
+        status = BTRCALLID(
+            btr::op::Open, pos, nullptr, &length, path, 255, static_cast<uint8_t>(mode), nullptr);
     }
     ~File()
     {
