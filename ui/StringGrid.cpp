@@ -1,5 +1,6 @@
 #include "StringGrid.h"
 
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -139,6 +140,20 @@ void TStringGrid::mousePressEvent(QMouseEvent* event)
     QTableWidget::mousePressEvent(event);
     if (onMouseDown)
         onMouseDown(event);
+}
+
+void TStringGrid::keyPressEvent(QKeyEvent* event)
+{
+    // While the in-place editor is shown, typing into the grid types into the editor; the keys
+    // that move between cells stay with the grid.
+    QLineEdit* open = editor();
+    const bool typing = (!event->text().isEmpty() && event->text().front().isPrint())
+        || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete;
+    if (open && typing && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        QCoreApplication::sendEvent(open, event);
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
 }
 
 void TStringGrid::keyReleaseEvent(QKeyEvent* event)

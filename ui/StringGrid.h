@@ -48,6 +48,7 @@ public:
 protected:
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

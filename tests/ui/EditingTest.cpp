@@ -176,6 +176,10 @@ TEST_F(Editing, TypedTextGoesIntoTheCell)
     clickCell(1, 2);
     QTest::keyClicks(window->GrKeys->editor(), QStringLiteral("42"));
     EXPECT_EQ(window->GrKeys->cell(1, 2), QStringLiteral("42"));
+    // Typed at the grid, the keys reach the editor all the same.
+    clickCell(2, 2);
+    QTest::keyClicks(window->GrKeys, QStringLiteral("17"));
+    EXPECT_EQ(window->GrKeys->cell(2, 2), QStringLiteral("17"));
     // Typing into the Flags cell refreshes the boxes on each release.
     clickCell(3, 2);
     QTest::keyClicks(window->GrKeys->editor(), QStringLiteral("5"));
