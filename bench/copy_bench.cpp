@@ -14,6 +14,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include <filesystem>
 #include <string>
 #include <sys/resource.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -30,6 +32,15 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Processor time used so far, user and system, in seconds.
+std::pair<double, double> cpuSeconds()
+{
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return {seconds(u.ru_utime), seconds(u.ru_stime)};
 }
 
 long peakRssKiB()
@@ -205,8 +216,10 @@ int main(int argc, char** argv)
             fail("create destination", s);
         } else {
             auto start = Clock::now();
+            const auto cpuBefore = cpuSeconds();
             long copied = copyFile(from, to);
             double ours = secondsSince(start);
+            const auto cpuAfter = cpuSeconds();
             long rss = peakRssKiB();
             double floor = sqliteFloor(from, floorFile);
 
@@ -222,6 +235,11 @@ int main(int argc, char** argv)
 
             std::printf("copy: %ld of %ld records in %.2f s = %.0f records/s\n", copied, n, ours,
                 copied / ours);
+            const double user = cpuAfter.first - cpuBefore.first;
+            const double system = cpuAfter.second - cpuBefore.second;
+            std::printf("copy processor time: user %.2f s, system %.2f s; waiting for the disk "
+                        "%.2f s\n",
+                user, system, std::max(0.0, ours - user - system));
             std::printf("peak resident memory: %.1f MiB\n", rss / 1024.0);
             std::printf("SQLite floor (INSERT INTO ... SELECT): %.2f s = %.0f records/s\n", floor,
                 n / floor);

@@ -5,7 +5,10 @@
 
 namespace {
 
-uint16_t readU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t readU16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 uint32_t readU32(const uint8_t* p)
 {
@@ -43,7 +46,10 @@ int16_t TWinBtr::callManager(
     return BTRCALLID(op, PositionBlock, data, length, key, KeyBufferLength, keyNumber, ClientId);
 }
 
-void TWinBtr::clearStat() { std::memset(StatBuffer, 0, sizeof StatBuffer); }
+void TWinBtr::clearStat()
+{
+    std::memset(StatBuffer, 0, sizeof StatBuffer);
+}
 
 void TWinBtr::AllocBuffer(uint16_t size)
 {
@@ -157,14 +163,19 @@ int16_t TWinBtr::Open(const char* fileName, const char* owner, uint8_t mode)
 {
     if (IsOpen)
         Close();
+    // Neither text may be null; an absent one is taken as empty rather than crashing.
+    if (!fileName)
+        fileName = "";
+    if (!owner)
+        owner = "";
     const size_t nameLength = std::strlen(fileName);
     KeyLength = static_cast<int8_t>(static_cast<uint8_t>(nameLength));
     size_t ownerLength = std::strlen(owner);
     if (ownerLength != 0)
         ++ownerLength;
     uint16_t length = static_cast<uint16_t>(ownerLength);
-    Status = callManager(btr::op::Open, const_cast<char*>(owner), &length,
-        const_cast<char*>(fileName), mode);
+    Status = callManager(
+        btr::op::Open, const_cast<char*>(owner), &length, const_cast<char*>(fileName), mode);
     if (!Ok())
         return Status;
     IsOpen = true;
@@ -194,11 +205,20 @@ int16_t TWinBtr::Close()
     return Status;
 }
 
-int16_t TWinBtr::GetFirst() { return Call(UseStep ? btr::op::StepFirst : btr::op::GetFirst); }
+int16_t TWinBtr::GetFirst()
+{
+    return Call(UseStep ? btr::op::StepFirst : btr::op::GetFirst);
+}
 
-int16_t TWinBtr::GetNext() { return Call(UseStep ? btr::op::StepNext : btr::op::GetNext); }
+int16_t TWinBtr::GetNext()
+{
+    return Call(UseStep ? btr::op::StepNext : btr::op::GetNext);
+}
 
-int16_t TWinBtr::Insert() { return Call(btr::op::Insert); }
+int16_t TWinBtr::Insert()
+{
+    return Call(btr::op::Insert);
+}
 
 int32_t TWinBtr::GetPosition()
 {

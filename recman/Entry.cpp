@@ -67,6 +67,21 @@ public:
         nextGeneration_ = (seed & 0xffffffff) + 1;
     }
 
+    // At process exit: handles go first (their cursors belong to the files), then the files,
+    // which commit what is still pending.
+    ~Manager()
+    {
+        for (Handle& h : handles_) {
+            if (h.generation != 0 && h.cursor)
+                files_[h.file].file->releaseCursor(*h.cursor);
+            h = Handle {};
+        }
+        for (OpenFile& f : files_)
+            f = OpenFile {};
+    }
+    Manager(const Manager&) = delete;
+    Manager& operator=(const Manager&) = delete;
+
     std::mutex mutex;
 
     int16_t call(uint16_t op, void* posBlock, void* data, uint16_t* dataLength, void* keyBuffer,
@@ -206,8 +221,10 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
 
     // A block that still names an open handle is reused: that handle is closed first, so it
     // cannot be lost with its pending writes.
-    if (Handle* old = handleOf(posBlock))
-        close(*old, posBlock);
+    if (Handle* old = handleOf(posBlock)) {
+        if (int16_t s = close(*old, posBlock); s == st::FileInUse && handleOf(posBlock))
+            return s;
+    }
 
     int slot = -1;
     for (size_t i = 0; i < handles_.size() && slot < 0; ++i) {
@@ -278,6 +295,8 @@ int16_t Manager::close(Handle& h, void* posBlock)
 {
     OpenFile& f = files_[h.file];
     int16_t s = f.file->commit();
+    if (s == st::FileInUse && f.file->writesPending())
+        return s; // nothing is dropped: the handle stays open and Close may be tried again
     f.file->releaseCursor(*h.cursor);
     h.cursor.reset();
     if (h.exclusive)

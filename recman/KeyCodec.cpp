@@ -42,16 +42,16 @@ size_t mapped(const uint8_t* in, size_t length, const uint8_t* map, uint8_t* out
 
 // IEEE 754: positive numbers get the sign bit set, negative ones are inverted, so that the
 // unsigned big-endian image orders numerically; negative zero is made positive zero first.
-size_t ieeeFloat(const uint8_t* in, size_t length, uint8_t* out)
+template <typename Bits> size_t ieeeFloat(const uint8_t* in, uint8_t* out)
 {
-    uint64_t bits = 0;
+    constexpr size_t length = sizeof(Bits);
+    constexpr Bits sign = Bits(1) << (8 * length - 1);
+    Bits bits = 0;
     for (size_t i = 0; i < length; ++i)
-        bits |= uint64_t(in[i]) << (8 * i);
-    const uint64_t sign = uint64_t(1) << (8 * length - 1);
-    const uint64_t all = length == 8 ? ~uint64_t(0) : (sign << 1) - 1;
+        bits = Bits(bits | Bits(in[i]) << (8 * i));
     if (bits == sign)
         bits = 0;
-    bits = (bits & sign) ? (~bits & all) : (bits | sign);
+    bits = (bits & sign) ? Bits(~bits) : Bits(bits | sign);
     for (size_t i = 0; i < length; ++i)
         out[i] = uint8_t(bits >> (8 * (length - 1 - i)));
     return length;
@@ -251,7 +251,7 @@ size_t KeyCodec::encodeSegment(const Plan& plan, const uint8_t* bytes, uint8_t* 
         out[0] ^= 0x80;
         return n;
     case SegmentType::Float:
-        return ieeeFloat(bytes, n, out);
+        return n == 4 ? ieeeFloat<uint32_t>(bytes, out) : ieeeFloat<uint64_t>(bytes, out);
     case SegmentType::BFloat:
         return bfloat(bytes, n, out);
     case SegmentType::Decimal:

@@ -43,6 +43,17 @@ int16_t statusOf(int rc)
     }
 }
 
+// Status for a failed call on `db`: an I/O error for lack of space is a full disk.
+int16_t statusOf(int rc, sqlite3* db)
+{
+    if ((rc & 0xff) == SQLITE_IOERR) {
+        const int error = sqlite3_system_errno(db);
+        if (error == ENOSPC || error == EDQUOT || error == EFBIG)
+            return st::DiskFull;
+    }
+    return statusOf(rc);
+}
+
 class Statement
 {
 public:
@@ -261,7 +272,7 @@ public:
         if (!inBundle_ || now - bundleStart_ < BundleMaxAge)
             return st::Success;
         int16_t s = commit();
-        if (s != st::Success)
+        if (s != st::Success && s != st::FileInUse)
             deferred_ = s; // told to the next write or Close on this file
         return s;
     }
@@ -392,9 +403,15 @@ int16_t StoreFile::commit()
     }
     if (rc == SQLITE_DONE)
         rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if ((rc & 0xff) == SQLITE_BUSY && !sqlite3_get_autocommit(db_)) {
+        // Another process still reads the file: the bundle stays pending and whole, to be
+        // committed by a later call.
+        return st::FileInUse;
+    }
     if (rc != SQLITE_OK && rc != SQLITE_DONE) {
+        const int16_t failed = statusOf(rc, db_);
         abandonBundle();
-        return statusOf(rc);
+        return failed;
     }
     inBundle_ = false;
     int16_t s = deferred_;
@@ -462,9 +479,10 @@ int16_t StoreFile::insert(
         sqlite3_reset(p);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
             sqlite3_clear_bindings(ins);
+            const int16_t failed = statusOf(rc, db_);
             if (sqlite3_get_autocommit(db_))
                 abandonBundle();
-            return statusOf(rc);
+            return failed;
         }
         newValue[i] = rc == SQLITE_DONE;
     }
@@ -474,9 +492,10 @@ int16_t StoreFile::insert(
     sqlite3_clear_bindings(ins);
     ++generation_;
     if (rc != SQLITE_DONE) {
+        const int16_t failed = statusOf(rc, db_);
         if (sqlite3_get_autocommit(db_))
             abandonBundle();
-        return statusOf(rc);
+        return failed;
     }
 
     ++records_;
@@ -559,7 +578,8 @@ int16_t StoreFile::stepRunning(StoreCursor& c, int keyIndex, ReadTarget& t, bool
         }
         return st::EndOfFile;
     }
-    return statusOf(rc) == st::Success ? st::IoError : statusOf(rc);
+    const int16_t failed = statusOf(rc, db_);
+    return failed == st::Success ? st::IoError : failed;
 }
 
 int16_t StoreFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)

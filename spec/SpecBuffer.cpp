@@ -5,52 +5,52 @@
 
 namespace spec {
 
-const std::array<FlagBit, 12> FileFlagBits { {
-    { 0, fileflag::VarLen, "ChVarLen", "VarLen" },
-    { 1, fileflag::BlankTrunc, "ChBlankTranc", "BlankTranc" },
-    { 2, fileflag::PreAlloc, "ChPreAlloc", "PreAlloc" },
-    { 3, fileflag::DataCompress, "ChDataCompres", "DataCompres" },
-    { 4, fileflag::KeyOnly, "ChKeyOnly", "KeyOnly" },
-    { 5, fileflag::IndexBalance, "ChIndexBalan", "IndexBalan" },
-    { 6, fileflag::Free10, "Ch10Free", "10Free" },
-    { 7, fileflag::Free20, "Ch20Free", "20Free" },
-    { 8, fileflag::DuplPointers, "ChDuplPoint", "DuplPoint" },
-    { 9, fileflag::Reserved, "ChReserv", "Reserv" },
-    { 10, fileflag::KeyNumbersGiven, "ChKeyNumSpec", "KeyNumSpec" },
-    { 11, fileflag::UseVats, "ChUseVATs", "UseVATs" },
-} };
+const std::array<FlagBit, 12> FileFlagBits {{
+    {0, fileflag::VarLen, "ChVarLen", "VarLen"},
+    {1, fileflag::BlankTrunc, "ChBlankTranc", "BlankTranc"},
+    {2, fileflag::PreAlloc, "ChPreAlloc", "PreAlloc"},
+    {3, fileflag::DataCompress, "ChDataCompres", "DataCompres"},
+    {4, fileflag::KeyOnly, "ChKeyOnly", "KeyOnly"},
+    {5, fileflag::IndexBalance, "ChIndexBalan", "IndexBalan"},
+    {6, fileflag::Free10, "Ch10Free", "10Free"},
+    {7, fileflag::Free20, "Ch20Free", "20Free"},
+    {8, fileflag::DuplPointers, "ChDuplPoint", "DuplPoint"},
+    {9, fileflag::Reserved, "ChReserv", "Reserv"},
+    {10, fileflag::KeyNumbersGiven, "ChKeyNumSpec", "KeyNumSpec"},
+    {11, fileflag::UseVats, "ChUseVATs", "UseVATs"},
+}};
 
-const std::array<FlagBit, 11> KeyFlagBits { {
-    { 0, keyflag::Duplicates, "ChDuplicates", "Duplicates" },
-    { 1, keyflag::Modifiable, "ChModifiable", "Modifiable" },
-    { 2, keyflag::Binary, "ChBinary", "Binary" },
-    { 3, keyflag::NullAllSegments, "ChNullKey_AllSeg", "NullKeyAllSeg" },
-    { 4, keyflag::Segmented, "ChSegmented", "Segmented" },
-    { 5, keyflag::Acs, "ChACS", "ACS" },
-    { 6, keyflag::Descending, "ChDescending", "Descending" },
-    { 7, keyflag::RepeatDuplicates, "ChRepeatDupl", "RepeatDupl" },
-    { 8, keyflag::ExtendedType, "ChExtType", "ExtType" },
-    { 9, keyflag::NullAnySegment, "ChNullKey_AnySeg", "NullKeyAnySeg" },
-    { 10, keyflag::CaseInsensitive, "ChCaseInsens", "CaseInsens" },
-} };
+const std::array<FlagBit, 11> KeyFlagBits {{
+    {0, keyflag::Duplicates, "ChDuplicates", "Duplicates"},
+    {1, keyflag::Modifiable, "ChModifiable", "Modifiable"},
+    {2, keyflag::Binary, "ChBinary", "Binary"},
+    {3, keyflag::NullAllSegments, "ChNullKey_AllSeg", "NullKeyAllSeg"},
+    {4, keyflag::Segmented, "ChSegmented", "Segmented"},
+    {5, keyflag::Acs, "ChACS", "ACS"},
+    {6, keyflag::Descending, "ChDescending", "Descending"},
+    {7, keyflag::RepeatDuplicates, "ChRepeatDupl", "RepeatDupl"},
+    {8, keyflag::ExtendedType, "ChExtType", "ExtType"},
+    {9, keyflag::NullAnySegment, "ChNullKey_AnySeg", "NullKeyAnySeg"},
+    {10, keyflag::CaseInsensitive, "ChCaseInsens", "CaseInsens"},
+}};
 
-const std::array<ExtType, 15> ExtTypes { {
-    { exttype::String, 0, "String" },
-    { exttype::Integer, 1, "Integer" },
-    { exttype::Float, 2, "Float" },
-    { exttype::Date, 3, "Date" },
-    { exttype::Time, 4, "Time" },
-    { exttype::Decimal, 5, "Decimal" },
-    { exttype::Money, 6, "Money" },
-    { exttype::Logical, 7, "Logical" },
-    { exttype::Numeric, 8, "Numeric" },
-    { exttype::BFloat, 9, "BFloat" },
-    { exttype::LString, 10, "LString" },
-    { exttype::ZString, 11, "ZString" },
-    { exttype::Unsigned, 12, "Unsigned" },
-    { exttype::Autoincrement, 13, "Autoincrement" },
-    { exttype::SignSeparate, 14, "SignSeparate" },
-} };
+const std::array<ExtType, 15> ExtTypes {{
+    {exttype::String, 0, "String"},
+    {exttype::Integer, 1, "Integer"},
+    {exttype::Float, 2, "Float"},
+    {exttype::Date, 3, "Date"},
+    {exttype::Time, 4, "Time"},
+    {exttype::Decimal, 5, "Decimal"},
+    {exttype::Money, 6, "Money"},
+    {exttype::Logical, 7, "Logical"},
+    {exttype::Numeric, 8, "Numeric"},
+    {exttype::BFloat, 9, "BFloat"},
+    {exttype::LString, 10, "LString"},
+    {exttype::ZString, 11, "ZString"},
+    {exttype::Unsigned, 12, "Unsigned"},
+    {exttype::Autoincrement, 13, "Autoincrement"},
+    {exttype::SignSeparate, 14, "SignSeparate"},
+}};
 
 int comboIndexForCode(int code)
 {
@@ -207,7 +207,8 @@ Layout SpecBuffer::readLayout() const
     const int numIndexes = headerField(file::NumIndexes);
     int key = 0;
     while (key < numIndexes && layout.entryCount < MaxEntries) {
-        const auto flags = static_cast<uint16_t>(segmentField(layout.entryCount, segment::KeyFlags));
+        const auto flags
+            = static_cast<uint16_t>(segmentField(layout.entryCount, segment::KeyFlags));
         layout.keyOfEntry[static_cast<size_t>(layout.entryCount)] = key;
         if (flags & keyflag::Acs)
             layout.hasAcs = true;

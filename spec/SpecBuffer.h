@@ -25,7 +25,7 @@ constexpr int AcsTableSize = 256;
 constexpr int AcsBlockSize = 1 + AcsNameSize + AcsTableSize; // 265
 constexpr uint8_t AcsSignature = 0xAC;
 // The most segment entries that fit the buffer, without and with a collating sequence.
-constexpr int MaxEntries = (BufferSize - FileSpecSize) / SegmentSize; // 119
+constexpr int MaxEntries = (BufferSize - FileSpecSize) / SegmentSize;                       // 119
 constexpr int MaxEntriesWithAcs = (BufferSize - FileSpecSize - AcsBlockSize) / SegmentSize; // 102
 
 // How a field is shown and stored: its width and whether its value reads as signed.
@@ -40,31 +40,31 @@ struct Field
 
 // File header fields, in the order of the window's eight header edits.
 namespace file {
-constexpr Field RecordLength { "RecordLength", 0, Width::Signed16 };
-constexpr Field PageSize { "PageSize", 2, Width::Signed16 };
-constexpr Field NumIndexes { "NumIndexes", 4, Width::Signed16 };
-constexpr Field NumRecords { "NumRecords", 6, Width::Signed32 };
-constexpr Field FileFlags { "FileFlags", 10, Width::Signed16 };
-constexpr Field DuplicatePointers { "DuplicatePointers", 12, Width::Unsigned8 };
-constexpr Field Reserved { "Reserved", 13, Width::Unsigned8 };
-constexpr Field UnusedPages { "UnusedPages", 14, Width::Signed16 };
-constexpr std::array<Field, 8> All { RecordLength, PageSize, NumIndexes, NumRecords, FileFlags,
-    DuplicatePointers, Reserved, UnusedPages };
+constexpr Field RecordLength {"RecordLength", 0, Width::Signed16};
+constexpr Field PageSize {"PageSize", 2, Width::Signed16};
+constexpr Field NumIndexes {"NumIndexes", 4, Width::Signed16};
+constexpr Field NumRecords {"NumRecords", 6, Width::Signed32};
+constexpr Field FileFlags {"FileFlags", 10, Width::Signed16};
+constexpr Field DuplicatePointers {"DuplicatePointers", 12, Width::Unsigned8};
+constexpr Field Reserved {"Reserved", 13, Width::Unsigned8};
+constexpr Field UnusedPages {"UnusedPages", 14, Width::Signed16};
+constexpr std::array<Field, 8> All {RecordLength, PageSize, NumIndexes, NumRecords, FileFlags,
+    DuplicatePointers, Reserved, UnusedPages};
 } // namespace file
 
 // Key segment fields, in the order of the key grid's columns 1 to 9.
 namespace segment {
-constexpr Field Position { "Position", 0, Width::Signed16 };
-constexpr Field Length { "Length", 2, Width::Signed16 };
-constexpr Field KeyFlags { "KeyFlags", 4, Width::Signed16 };
-constexpr Field NumKeyValues { "NumKeyValues", 6, Width::Signed32 };
-constexpr Field ExtendedType { "ExtendedType", 10, Width::Unsigned8 };
-constexpr Field NullValue { "NullValue", 11, Width::Unsigned8 };
-constexpr Field Reserved { "Reserved", 12, Width::Signed16 };
-constexpr Field ManualKeyNumber { "ManualKeyNumber", 14, Width::Unsigned8 };
-constexpr Field AcsNumber { "AcsNumber", 15, Width::Unsigned8 };
-constexpr std::array<Field, 9> All { Position, Length, KeyFlags, NumKeyValues, ExtendedType,
-    NullValue, Reserved, ManualKeyNumber, AcsNumber };
+constexpr Field Position {"Position", 0, Width::Signed16};
+constexpr Field Length {"Length", 2, Width::Signed16};
+constexpr Field KeyFlags {"KeyFlags", 4, Width::Signed16};
+constexpr Field NumKeyValues {"NumKeyValues", 6, Width::Signed32};
+constexpr Field ExtendedType {"ExtendedType", 10, Width::Unsigned8};
+constexpr Field NullValue {"NullValue", 11, Width::Unsigned8};
+constexpr Field Reserved {"Reserved", 12, Width::Signed16};
+constexpr Field ManualKeyNumber {"ManualKeyNumber", 14, Width::Unsigned8};
+constexpr Field AcsNumber {"AcsNumber", 15, Width::Unsigned8};
+constexpr std::array<Field, 9> All {Position, Length, KeyFlags, NumKeyValues, ExtendedType,
+    NullValue, Reserved, ManualKeyNumber, AcsNumber};
 } // namespace segment
 
 // Reads a field at base + field.offset as the number the window shows.
@@ -184,8 +184,8 @@ int codeForComboIndex(int index);
 // How the entries of a buffer group into keys.
 struct Layout
 {
-    int entryCount = 0; // S: number of segment entries
-    bool hasAcs = false; // some entry has key flag 0x20
+    int entryCount = 0;                        // S: number of segment entries
+    bool hasAcs = false;                       // some entry has key flag 0x20
     std::array<int, MaxEntries> keyOfEntry {}; // key number of each entry
     int acsOffset() const { return FileSpecSize + SegmentSize * entryCount; }
 };

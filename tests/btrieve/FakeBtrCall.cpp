@@ -17,11 +17,20 @@ void reset()
     replies.clear();
 }
 
-void script(const Reply& reply) { replies.push_back(reply); }
+void script(const Reply& reply)
+{
+    replies.push_back(reply);
+}
 
-void scriptStatus(int16_t status) { replies.push_back(Reply { status, {}, -1 }); }
+void scriptStatus(int16_t status)
+{
+    replies.push_back(Reply {status, {}, -1});
+}
 
-const std::vector<Call>& calls() { return recorded; }
+const std::vector<Call>& calls()
+{
+    return recorded;
+}
 
 } // namespace fake
 
@@ -40,8 +49,8 @@ extern "C" int16_t BTRCALLID(uint16_t op, void* posBlock, void* data, uint16_t* 
         call.clientId.assign(id, id + 16);
     }
     if (keyBuffer)
-        call.key = std::string(static_cast<const char*>(keyBuffer),
-            strnlen(static_cast<const char*>(keyBuffer), 256));
+        call.key = std::string(
+            static_cast<const char*>(keyBuffer), strnlen(static_cast<const char*>(keyBuffer), 256));
     if (data) {
         const auto* d = static_cast<const uint8_t*>(data);
         call.dataIn.assign(d, d + std::min<int>(call.offeredLength, 2048));

@@ -29,7 +29,7 @@ struct Reply
 {
     int16_t status = 0;
     std::vector<uint8_t> data; // copied into the data buffer (never beyond the offered length)
-    int returnedLength = -1; // -1: data.size(), or the offered length when data is empty
+    int returnedLength = -1;   // -1: data.size(), or the offered length when data is empty
 };
 
 void reset();

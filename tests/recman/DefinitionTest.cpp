@@ -88,8 +88,8 @@ Bytes acsBlock(const std::string& name, uint8_t signature = 0xAC)
     Bytes block(265, 0);
     block[0] = signature;
     std::copy(name.begin(), name.end(), block.begin() + 1);
-    for (int i = 0; i < 256; ++i)
-        block[size_t(9 + i)] = uint8_t(255 - i);
+    for (size_t i = 0; i < 256; ++i)
+        block[9 + i] = uint8_t(255 - i);
     return block;
 }
 
@@ -447,6 +447,23 @@ TEST(CreateLimits, BoundariesAreAccepted)
         c.pageSize = pageSize;
         c.recordLength = 10;
         EXPECT_EQ(parse(c), 0) << pageSize;
+    }
+}
+
+// The segments a file may hold grow with its page size; one more than the limit answers 26.
+TEST(CreateLimits, SegmentsPerPageSize)
+{
+    const std::pair<uint16_t, size_t> limits[] = {{512, 8}, {1024, 23}, {1536, 24}, {2048, 54},
+        {3584, 54}, {4096, 119}, {8192, 119}, {16384, 119}};
+    for (const auto& [pageSize, limit] : limits) {
+        for (const size_t count : {limit, limit + 1}) {
+            CreateBuffer c;
+            c.pageSize = pageSize;
+            c.segments.assign(count, SegmentEntry {1, 1, keyflag::Segmented});
+            c.segments.back().flags = 0;
+            c.length = 16 + 16 * count;
+            EXPECT_EQ(parse(c), count > limit ? 26 : 0) << pageSize << " " << count;
+        }
     }
 }
 

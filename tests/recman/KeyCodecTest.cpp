@@ -119,9 +119,9 @@ AcsBlockDef reversedAlphabet()
     std::array<uint8_t, 256> table {};
     for (int i = 0; i < 256; ++i)
         table[size_t(i)] = uint8_t(i);
-    for (int i = 0; i < 26; ++i) {
-        table[size_t('A' + i)] = uint8_t('Z' - i);
-        table[size_t('a' + i)] = uint8_t('Z' - i);
+    for (size_t i = 0; i < 26; ++i) {
+        table['A' + i] = uint8_t('Z' - i);
+        table['a' + i] = uint8_t('Z' - i);
     }
     return acsBlock("REVERSE", table);
 }
@@ -341,8 +341,8 @@ INSTANTIATE_TEST_SUITE_P(Types, KeyOrder, testing::ValuesIn(orderCases),
 struct NullCase
 {
     std::string name;
-    uint16_t nullFlag;
     Bytes record;
+    uint16_t nullFlag;
     bool stored; // whether the key is in the index
 };
 
@@ -372,17 +372,17 @@ TEST_P(NullKeys, NullSegmentsDecideWhetherTheKeyIsStored)
 }
 
 const NullCase nullCases[] = {
-    {"AllSegmentsBothNull", keyflag::NullAll, cat({text("   "), le(0, 2)}), false},
-    {"AllSegmentsOneNull", keyflag::NullAll, cat({text("   "), le(7, 2)}), true},
-    {"AllSegmentsOtherNull", keyflag::NullAll, cat({text("ab "), le(0, 2)}), true},
-    {"AllSegmentsNoneNull", keyflag::NullAll, cat({text("abc"), le(1, 2)}), true},
-    {"AnySegmentBothNull", keyflag::NullAny, cat({text("   "), le(0, 2)}), false},
-    {"AnySegmentFirstNull", keyflag::NullAny, cat({text("   "), le(7, 2)}), false},
-    {"AnySegmentSecondNull", keyflag::NullAny, cat({text(" a "), le(0, 2)}), false},
-    {"AnySegmentNoneNull", keyflag::NullAny, cat({text("  a"), le(256, 2)}), true},
-    {"NoNullFlag", 0, cat({text("   "), le(0, 2)}), true},
+    {"AllSegmentsBothNull", cat({text("   "), le(0, 2)}), keyflag::NullAll, false},
+    {"AllSegmentsOneNull", cat({text("   "), le(7, 2)}), keyflag::NullAll, true},
+    {"AllSegmentsOtherNull", cat({text("ab "), le(0, 2)}), keyflag::NullAll, true},
+    {"AllSegmentsNoneNull", cat({text("abc"), le(1, 2)}), keyflag::NullAll, true},
+    {"AnySegmentBothNull", cat({text("   "), le(0, 2)}), keyflag::NullAny, false},
+    {"AnySegmentFirstNull", cat({text("   "), le(7, 2)}), keyflag::NullAny, false},
+    {"AnySegmentSecondNull", cat({text(" a "), le(0, 2)}), keyflag::NullAny, false},
+    {"AnySegmentNoneNull", cat({text("  a"), le(256, 2)}), keyflag::NullAny, true},
+    {"NoNullFlag", cat({text("   "), le(0, 2)}), 0, true},
     // A record too short to reach the second segment reads zeros there: null.
-    {"ShortRecordReadsZeros", keyflag::NullAny, text("abc"), false},
+    {"ShortRecordReadsZeros", text("abc"), keyflag::NullAny, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Keys, NullKeys, testing::ValuesIn(nullCases),

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace entrytest;
 
@@ -108,6 +110,55 @@ TEST_F(Operations, InsertPositionsOnItsKeyAndGetNextMovesOn)
     ASSERT_EQ(h.read(op::GetNext, next, 0), st::Success);
     EXPECT_EQ(idOf(next), -5);
     EXPECT_EQ(h.read(op::GetNext, next, 1), st::DifferentKeyNumber);
+}
+
+TEST_F(Operations, WritesBetweenReadsAreSeenByTheNextRead)
+{
+    fill(6); // ids -3..2
+    ASSERT_EQ(h.close(), st::Success);
+    ASSERT_EQ(h.open(path), st::Success);
+    Handle reader;
+    ASSERT_EQ(reader.open(path), st::Success);
+    std::vector<uint8_t> r;
+    ASSERT_EQ(reader.read(op::GetFirst, r, 0), st::Success);
+    EXPECT_EQ(idOf(r), -3);
+    // Written through another handle on the same file while the reader is half-way.
+    auto added = twoKeyRecord(-2 + 0, "LATE");
+    EXPECT_EQ(h.insert(added), st::DuplicateKey);
+    added = twoKeyRecord(10, "LATE");
+    ASSERT_EQ(h.insert(added, -1), st::Success);
+    std::vector<int64_t> rest;
+    for (int16_t s = reader.read(op::GetNext, r, 0); s == st::Success;
+         s = reader.read(op::GetNext, r, 0))
+        rest.push_back(idOf(r));
+    EXPECT_EQ(rest, (std::vector<int64_t> {-2, -1, 0, 1, 2, 10}));
+    EXPECT_EQ(reader.close(), st::Success);
+}
+
+TEST(Exit, WritesPendingAtNormalExitAreCommitted)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("EXIT.BTR");
+    ASSERT_EQ(create(path, image(twoKeySpec())), st::Success);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        static Handle w; // left open on purpose
+        int16_t s = w.open(path);
+        for (int i = 0; i < 7 && s == st::Success; ++i) {
+            auto r = twoKeyRecord(i, "EXIT");
+            s = w.insert(r);
+        }
+        std::exit(s == st::Success ? 0 : 1);
+    }
+    int wstatus = 0;
+    ::waitpid(child, &wstatus, 0);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0);
+    Handle h;
+    ASSERT_EQ(h.open(path), st::Success);
+    EXPECT_EQ(h.recordCount(), 7u);
+    EXPECT_EQ(h.close(), st::Success);
 }
 
 TEST_F(Operations, StatusesOfReads)
