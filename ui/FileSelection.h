@@ -6,9 +6,9 @@
 #pragma once
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
-
-class QLineEdit;
+#include <QPointer>
 
 // The files of the current directory that match a mask. A mask holds one or more patterns
 // separated by ";" ("*.BTR", "*.BTR;*.DAT"); "*.*" stands for every file, and names match
@@ -32,7 +32,7 @@ private:
     void selectionToEdit();
 
     QString mask_ = QStringLiteral("*.BTR");
-    QLineEdit* fileEdit_ = nullptr;
+    QPointer<QLineEdit> fileEdit_;
 };
 
 // The current directory, its ancestors from the volume's root down, and its subdirectories.

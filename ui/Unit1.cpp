@@ -105,6 +105,10 @@ TVarnok::TVarnok(QWidget* parent)
 TVarnok::~TVarnok()
 {
     OnDestroy();
+    // The controls outlive this object's own part by a little: nothing they signal while they
+    // are taken down may reach a handler.
+    for (QObject* child : children())
+        QObject::disconnect(child, nullptr, this, nullptr);
 }
 
 void TVarnok::setPresenter(std::unique_ptr<TMessagePresenter> presenter)
