@@ -202,6 +202,8 @@ void TVarnok::buildControls()
     BExtKey = named(new QComboBox(this), "BExtKey");
     BExtKey->setEditable(true);
     BExtKey->setInsertPolicy(QComboBox::NoInsert);
+    // No completion: what the user types is the text, item or not.
+    BExtKey->setCompleter(nullptr);
     for (const spec::ExtType& type : spec::ExtTypes)
         BExtKey->addItem(QString::fromLatin1(type.text));
     BExtKey->setCurrentIndex(-1);

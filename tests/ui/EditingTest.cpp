@@ -206,6 +206,11 @@ TEST_F(Editing, ChoosingAnExtendedTypeWritesItsCode)
     EXPECT_EQ(window->GrKeys->cell(5, 1), QStringLiteral("0"));
     QTest::keyClicks(window->BExtKey->lineEdit(), QStringLiteral("e"));
     EXPECT_EQ(window->GrKeys->cell(5, 1), QStringLiteral("3"));
+    // The start of an item's text is not completed into the item.
+    window->BExtKey->lineEdit()->clear();
+    QTest::keyClicks(window->BExtKey->lineEdit(), QStringLiteral("Au"));
+    EXPECT_EQ(window->BExtKey->currentText(), QStringLiteral("Au"));
+    EXPECT_EQ(window->GrKeys->cell(5, 1), QStringLiteral("3"));
 }
 
 } // namespace
