@@ -80,6 +80,8 @@ void TMessageBoxPresenter::showError(const QString& text)
 {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(ApplicationTitle), text,
         QMessageBox::Ok, parent_);
+    // Names typed by the user are shown as typed, never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -87,5 +89,6 @@ void TMessageBoxPresenter::showMessage(const QString& text)
 {
     QMessageBox box(
         QMessageBox::NoIcon, QString::fromLatin1(ApplicationTitle), text, QMessageBox::Ok, parent_);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
