@@ -119,6 +119,7 @@ int16_t TWinBtr::Call(uint16_t op)
     uint16_t length = TakeDataLength();
     LastOp = op;
     Status = callManager(op, DataPtr, &length, KeyBuffer, KeyNumber);
+    ReturnedLength = length;
     // A short read leaves the rest of the record buffer zero, so a record shorter than the
     // buffer never carries bytes of the record read before it. Only the object's own buffer
     // is filled this way: the size of a buffer handed in by SetDataPtr is not known here.

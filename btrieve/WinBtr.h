@@ -70,6 +70,9 @@ public:
     bool UseStep = false;
     bool AcceptShortBuffer = false;
     uint8_t ClientId[btr::ClientIdSize] = {};
+    // Data length the record manager returned on the last data call (the length of the record
+    // a Get read); 0 before the first one.
+    uint16_t ReturnedLength = 0;
 
 private:
     int16_t callManager(uint16_t op, void* data, uint16_t* length, void* key, uint8_t keyNumber);

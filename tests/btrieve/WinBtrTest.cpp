@@ -226,6 +226,24 @@ TEST_F(WinBtrTest, ShortReadZeroesTheRestOfTheBufferAndFailedReadZeroesNothing)
         (std::vector<uint8_t> {9, 9, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
 }
 
+TEST_F(WinBtrTest, ReturnedLengthIsTheLengthOfTheLastDataCall)
+{
+    TWinBtr file;
+    openFile(file, 8, 1);
+    EXPECT_EQ(file.ReturnedLength, 0);
+    fake::script(fake::Reply {0, {1, 2, 3}, 3});
+    file.GetFirst();
+    EXPECT_EQ(file.ReturnedLength, 3);
+    fake::script(fake::Reply {0, {1, 2, 3, 4, 5, 6, 7, 8}, 8});
+    file.GetNext();
+    EXPECT_EQ(file.ReturnedLength, 8);
+    // Calls made with a caller's buffer leave it alone.
+    uint8_t scratch[4] = {};
+    fake::script(fake::Reply {0, {1}, 1});
+    file.CallWith(btr::op::Stat, scratch, sizeof scratch);
+    EXPECT_EQ(file.ReturnedLength, 8);
+}
+
 TEST_F(WinBtrTest, LargeBufferIsZeroFilledToItsRealSize)
 {
     TWinBtr file;

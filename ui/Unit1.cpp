@@ -1,0 +1,857 @@
+#include "Unit1.h"
+
+#include "FileSystem.h"
+#include "TextToInt.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+
+#include <cstring>
+#include <optional>
+
+spec::SpecBuffer SpecBuffer;
+
+namespace {
+
+// The longest record a variable-length file can hold: the record manager's data length is 16 bits.
+constexpr int LongestRecord = 65535;
+
+constexpr int KeyGridRows = 14;
+constexpr int AcsColumns = 33;
+constexpr int AcsRows = 9;
+constexpr int AcsCells = 256;
+constexpr const char* FileFilter
+    = "Btrive Files (*.BTR)|*.BTR|DDF Files (*.DDF)|*.DDF|All Files (*.*)|*.*";
+const char* const KeyHeaders[] = {"Key", "Pos", "Lenght", "Flags", "NumKeys", "ExtType", "NullVal",
+    "Reserv", "NumManual", "NumACS"};
+
+// The widest text each kind of number can take.
+const QString Widest8 = QStringLiteral("255");
+const QString Widest16 = QStringLiteral("-32768");
+const QString Widest32 = QStringLiteral("-2147483648");
+
+// The byte a cell in character display stands for: the code of its first character. An empty
+// cell stands for 0; a character beyond the 8-bit range for "?".
+uint8_t firstCharCode(const QString& text)
+{
+    if (text.isEmpty())
+        return 0;
+    const char16_t u = text.front().unicode();
+    return u <= 0xFF ? static_cast<uint8_t>(u) : static_cast<uint8_t>('?');
+}
+
+QString charText(uint8_t code)
+{
+    return QString(QChar(static_cast<char16_t>(code)));
+}
+
+// A name typed for a file, in the record manager's 8-bit characters.
+QByteArray acsNameBytes(const QString& text)
+{
+    QByteArray bytes;
+    for (QChar c : text)
+        bytes.append(c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : '?');
+    return bytes;
+}
+
+// A name that is still a file mask: "*..." or a drive letter and colon before "*".
+bool isMask(const QString& name)
+{
+    return name.startsWith(QLatin1Char('*')) || (name.size() >= 3 && name[2] == QLatin1Char('*'));
+}
+
+QString statusWords(int16_t status)
+{
+    return QStringLiteral("%1 (status %2)")
+        .arg(QString::fromLatin1(btr::statusText(status)))
+        .arg(status);
+}
+
+template <class W> W* named(W* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+} // namespace
+
+TVarnok::TVarnok(QWidget* parent)
+    : QWidget(parent)
+    , presenter_(std::make_unique<TMessageBoxPresenter>(this))
+{
+    setObjectName(QStringLiteral("Varnok"));
+    setWindowTitle(QString::fromLatin1(ApplicationTitle));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(11);
+    setFont(font);
+    buildControls();
+    arrangeControls();
+    connectHandlers();
+    OnCreate();
+    EFrom->setFocus();
+}
+
+TVarnok::~TVarnok()
+{
+    OnDestroy();
+    // The controls outlive this object's own part by a little: nothing they signal while they
+    // are taken down may reach a handler.
+    for (QObject* child : children())
+        QObject::disconnect(child, nullptr, this, nullptr);
+}
+
+void TVarnok::setPresenter(std::unique_ptr<TMessagePresenter> presenter)
+{
+    presenter_ = std::move(presenter);
+}
+
+void TVarnok::reportError(const QString& text)
+{
+    ++errorCount_;
+    presenter_->showError(errorBoxText(text));
+}
+
+void TVarnok::OnCreate()
+{
+    BtrFile = std::make_unique<TWinBtr>(nullptr);
+    GrKeys->setRowCount(KeyGridRows);
+    for (int c = 0; c < KeyColumnCount; ++c)
+        GrKeys->setCell(c, 0, QString::fromLatin1(KeyHeaders[c]));
+    ACSGrid->setRowCount(AcsRows);
+    for (int c = 0; c < AcsColumns; ++c)
+        ACSGrid->setCell(c, 0, QString::number(c));
+    for (int r = 1; r < AcsRows; ++r)
+        ACSGrid->setCell(0, r, QString::number(r));
+    GrKeys->setCurrentCell(1, 0);
+}
+
+void TVarnok::OnDestroy()
+{
+    // Freeing the object closes a file it still holds open.
+    BtrFile.reset();
+}
+
+void TVarnok::buildControls()
+{
+    EFrom = named(new QLineEdit(QStringLiteral("*.BTR"), this), "EFrom");
+    ETo = named(new QLineEdit(this), "ETo");
+    BOpen = named(new QPushButton(QStringLiteral("Open"), this), "BOpen");
+    BDelete = named(new QPushButton(QStringLiteral("Delete"), this), "BDelete");
+    BCreate = named(new QPushButton(QStringLiteral("Create"), this), "BCreate");
+    BCopy = named(new QPushButton(QStringLiteral("Copy"), this), "BCopy");
+    ERecLen = named(new QLineEdit(this), "ERecLen");
+    EPgSize = named(new QLineEdit(this), "EPgSize");
+    ENIndex = named(new QLineEdit(this), "ENIndex");
+    ENRec = named(new QLineEdit(this), "ENRec");
+    EFlags = named(new QLineEdit(this), "EFlags");
+    EExtraDupl = named(new QLineEdit(this), "EExtraDupl");
+    EReserv = named(new QLineEdit(this), "EReserv");
+    ENPage = named(new QLineEdit(this), "ENPage");
+
+    for (size_t i = 0; i < FileFlagBoxes.size(); ++i) {
+        const spec::FlagBit& bit = spec::FileFlagBits[i];
+        FileFlagBoxes[i]
+            = named(new QCheckBox(QString::fromLatin1(bit.caption), this), bit.checkBox);
+    }
+    ChVarLen = FileFlagBoxes[0];
+    ChBlankTranc = FileFlagBoxes[1];
+    ChPreAlloc = FileFlagBoxes[2];
+    ChDataCompres = FileFlagBoxes[3];
+    ChKeyOnly = FileFlagBoxes[4];
+    ChIndexBalan = FileFlagBoxes[5];
+    Ch10Free = FileFlagBoxes[6];
+    Ch20Free = FileFlagBoxes[7];
+    ChDuplPoint = FileFlagBoxes[8];
+    ChReserv = FileFlagBoxes[9];
+    ChKeyNumSpec = FileFlagBoxes[10];
+    ChUseVATs = FileFlagBoxes[11];
+
+    // Two rows as the window is built; start-up sets the working size.
+    GrKeys = named(new TStringGrid(KeyColumnCount, 2, false, this), "GrKeys");
+    GrKeys->setEditorAlwaysShown(true);
+    GrKeys->setTabKeyNavigation(false);
+
+    for (size_t i = 0; i < KeyFlagBoxes.size(); ++i) {
+        const spec::FlagBit& bit = spec::KeyFlagBits[i];
+        KeyFlagBoxes[i]
+            = named(new QCheckBox(QString::fromLatin1(bit.caption), this), bit.checkBox);
+    }
+    ChDuplicates = KeyFlagBoxes[0];
+    ChModifiable = KeyFlagBoxes[1];
+    ChBinary = KeyFlagBoxes[2];
+    ChNullKey_AllSeg = KeyFlagBoxes[3];
+    ChSegmented = KeyFlagBoxes[4];
+    ChACS = KeyFlagBoxes[5];
+    ChDescending = KeyFlagBoxes[6];
+    ChRepeatDupl = KeyFlagBoxes[7];
+    ChExtType = KeyFlagBoxes[8];
+    ChNullKey_AnySeg = KeyFlagBoxes[9];
+    ChCaseInsens = KeyFlagBoxes[10];
+
+    BExtKey = named(new QComboBox(this), "BExtKey");
+    BExtKey->setEditable(true);
+    BExtKey->setInsertPolicy(QComboBox::NoInsert);
+    // No completion: what the user types is the text, item or not.
+    BExtKey->setCompleter(nullptr);
+    for (const spec::ExtType& type : spec::ExtTypes)
+        BExtKey->addItem(QString::fromLatin1(type.text));
+    BExtKey->setCurrentIndex(-1);
+    BExtKey->setEditText(QString());
+
+    DriveComboBox = named(new TDriveComboBox(this), "DriveComboBox");
+    DirectoryListBox = named(new TDirectoryListBox(this), "DirectoryListBox");
+    FileListBox = named(new TFileListBox(this), "FileListBox");
+    FilterComboBox1 = named(new TFilterComboBox(this), "FilterComboBox1");
+    FilterComboBox1->setFilter(QString::fromLatin1(FileFilter));
+    DriveComboBox->setDirList(DirectoryListBox);
+    DirectoryListBox->setFileList(FileListBox);
+    FilterComboBox1->setFileList(FileListBox);
+    FileListBox->setMask(FilterComboBox1->mask());
+    FileListBox->setFileEdit(EFrom);
+
+    ProgressBar = named(new QProgressBar(this), "ProgressBar");
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+
+    ACSGrid = named(new TStringGrid(AcsColumns, 2, true, this), "ACSGrid");
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(11);
+    ACSGrid->setFont(mono);
+    ACSGrid->setEditorAlwaysShown(false);
+    ACSGrid->setTabKeyNavigation(true);
+    ACSGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    EACSName = named(new QLineEdit(this), "EACSName");
+    BMode = named(new QPushButton(QStringLiteral("Mode"), this), "BMode");
+    BFileACS = named(new QPushButton(QStringLiteral("ACS to file"), this), "BFileACS");
+    LSizeFile = named(new QLabel(this), "LSizeFile");
+
+    // Tab order as the controls were listed above.
+    QWidget* const order[] = {EFrom, ETo, BOpen, BDelete, BCreate, BCopy, ERecLen, EPgSize, ENIndex,
+        ENRec, EFlags, EExtraDupl, EReserv, ENPage, ChVarLen, ChBlankTranc, ChPreAlloc,
+        ChDataCompres, ChKeyOnly, ChIndexBalan, Ch10Free, Ch20Free, ChDuplPoint, ChReserv,
+        ChKeyNumSpec, ChUseVATs, GrKeys, ChDuplicates, ChModifiable, ChBinary, ChNullKey_AllSeg,
+        ChSegmented, ChACS, ChDescending, ChRepeatDupl, ChExtType, ChNullKey_AnySeg, ChCaseInsens,
+        BExtKey, DriveComboBox, DirectoryListBox, FileListBox, FilterComboBox1, ProgressBar,
+        ACSGrid, EACSName, BMode, BFileACS};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    ProgressBar->setFocusPolicy(Qt::TabFocus);
+}
+
+void TVarnok::arrangeControls()
+{
+    const QFontMetrics fm(font());
+    const auto textWidth = [&fm](const QString& text) { return fm.horizontalAdvance(text); };
+    const auto label = [this](const char* name, const char* text, QWidget* buddy) {
+        auto* l = named(new QLabel(QString::fromLatin1(text), this), name);
+        l->setBuddy(buddy);
+        l->setTextFormat(Qt::PlainText);
+        l->adjustSize();
+        return l;
+    };
+    const int lineHeight = 22;
+    const int editPad = 14;
+
+    // Column of the file-selection controls.
+    const int xA = 4;
+    const int wA = 150;
+    DriveComboBox->setGeometry(xA, 6, wA, lineHeight);
+    DirectoryListBox->setGeometry(xA, 30, wA, 92);
+    FileListBox->setGeometry(xA, 126, wA, 160);
+    auto* openSize = label("LOpenSize", "Open Size :", nullptr);
+    openSize->move(xA, 292);
+    LSizeFile->setGeometry(
+        xA + openSize->width() + 4, 292, wA - openSize->width() - 4, openSize->height());
+
+    // Column of the eight header edits, each wide enough for every value of its field.
+    const int xB = xA + wA + 10;
+    struct HeaderEdit
+    {
+        QLineEdit* edit;
+        const char* labelName;
+        const char* caption;
+        const QString& widest;
+        int y;
+    };
+    const HeaderEdit headerEdits[] = {
+        {ERecLen, "LRecLen", "RecLen", Widest16, 59},
+        {EPgSize, "LPgSize", "PgSize", Widest16, 86},
+        {ENIndex, "LNIndex", "NumIndex", Widest16, 114},
+        {ENRec, "LNRec", "NRec", Widest32, 141},
+        {EFlags, "LFlags", "Flags", Widest16, 169},
+        {EExtraDupl, "LExtraDupl", "ExtraDupl", Widest8, 196},
+        {EReserv, "LReserv", "Reserv", Widest8, 224},
+        {ENPage, "LNPage", "NumPage", Widest16, 251},
+    };
+    const int labelX = xB + textWidth(Widest32) + editPad + 6;
+    int xC = 0;
+    for (const HeaderEdit& h : headerEdits) {
+        h.edit->setGeometry(xB, h.y, textWidth(h.widest) + editPad, lineHeight);
+        auto* l = label(h.labelName, h.caption, h.edit);
+        l->move(labelX, h.y + (lineHeight - l->height()) / 2);
+        xC = std::max(xC, labelX + l->width() + 10);
+    }
+    auto* fromLabel = label("LFrom", "Source File", EFrom);
+    auto* toLabel = label("LTo", "Destination File", ETo);
+    fromLabel->move(xB, 4 + (lineHeight - fromLabel->height()) / 2);
+    toLabel->move(xB, 30 + (lineHeight - toLabel->height()) / 2);
+    xC = std::max(xC, xB + toLabel->width() + 10);
+
+    // Column of the file-flag boxes. Each box is as wide as its caption, so that a click
+    // anywhere on it toggles it.
+    int wC = 0;
+    for (QCheckBox* box : FileFlagBoxes)
+        wC = std::max(wC, box->sizeHint().width());
+    for (size_t i = 0; i < FileFlagBoxes.size(); ++i)
+        FileFlagBoxes[i]->setGeometry(
+            xC, 58 + 18 * static_cast<int>(i), FileFlagBoxes[i]->sizeHint().width(), 18);
+    FilterComboBox1->setGeometry(
+        xB, 284, std::max(FilterComboBox1->sizeHint().width(), xC + wC - xB), lineHeight);
+
+    // The key segment grid: every column as wide as its widest number or its header.
+    const QString widest[KeyColumnCount] = {Widest8, Widest16, Widest16, Widest16, Widest32,
+        Widest8, Widest8, QString(), Widest8, Widest8};
+    int gridWidth = 2 * GrKeys->frameWidth()
+        + GrKeys->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, GrKeys);
+    for (int c = 0; c < KeyColumnCount; ++c) {
+        // The reserved column is all but hidden: it is passed through, never edited.
+        const int w = c == ColReserv
+            ? 3
+            : std::max(textWidth(widest[c]), textWidth(QString::fromLatin1(KeyHeaders[c]))) + 12;
+        GrKeys->setColumnWidth(c, w);
+        gridWidth += w;
+    }
+    GrKeys->verticalHeader()->setDefaultSectionSize(18);
+    GrKeys->horizontalHeader()->setFixedHeight(20);
+    GrKeys->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    GrKeys->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int xD = xC + wC + 6;
+    GrKeys->setGeometry(xD, 62, gridWidth, 246);
+
+    // Column of the key-flag boxes and the extended type.
+    const int xE = xD + gridWidth + 8;
+    // Eight boxes, the "Supplemental(V5.X)" label, then the last three boxes.
+    const int keyFlagY[] = {59, 76, 93, 110, 127, 144, 161, 178, 213, 230, 247};
+    int wE = 0;
+    for (QCheckBox* box : KeyFlagBoxes)
+        wE = std::max(wE, box->sizeHint().width());
+    wE = std::max(wE, BExtKey->sizeHint().width());
+    for (size_t i = 0; i < KeyFlagBoxes.size(); ++i)
+        KeyFlagBoxes[i]->setGeometry(xE, keyFlagY[i], KeyFlagBoxes[i]->sizeHint().width(), 17);
+    auto* supplemental = label("LSupplemental", "Supplemental(V5.X)", ChRepeatDupl);
+    supplemental->move(xE + 8, 196);
+    auto* extKeyType = label("LExtKeyType", "ExtKeyType", BExtKey);
+    extKeyType->move(xE + 8, 267);
+    BExtKey->setGeometry(xE, 284, wE, lineHeight);
+    wE = std::max(wE, supplemental->width() + 8);
+
+    // Names and buttons along the top.
+    const int buttonWidth = 76;
+    const int xButtons = xD + gridWidth - 2 * (buttonWidth + 6) - buttonWidth + 40;
+    EFrom->setGeometry(xC, 4, xButtons - xC - 12, lineHeight);
+    ETo->setGeometry(xC, 30, xButtons - xC - 12, lineHeight);
+    BOpen->setGeometry(xButtons, 4, buttonWidth, lineHeight + 2);
+    BDelete->setGeometry(xButtons + buttonWidth + 6, 4, buttonWidth, lineHeight + 2);
+    BFileACS->setGeometry(xButtons + 2 * (buttonWidth + 6), 4, buttonWidth + 10, lineHeight + 2);
+    BCreate->setGeometry(xButtons, 30, buttonWidth, lineHeight + 2);
+    BCopy->setGeometry(xButtons + buttonWidth + 6, 30, buttonWidth, lineHeight + 2);
+
+    int width = std::max(xE + wE, BFileACS->geometry().right() + 1) + 6;
+
+    // The collating sequence: its name, the Mode button and the 8 x 32 grid, all rows in view.
+    const int yBottom = 316;
+    auto* acsName = label("LACSName", "Name ACS", EACSName);
+    acsName->move(xA, yBottom);
+    const int wName = std::max(textWidth(QStringLiteral("WWWWWWWW")) + editPad, 80);
+    EACSName->setGeometry(xA, yBottom + 18, wName, lineHeight);
+    BMode->setGeometry(xA, yBottom + 46, wName, 26);
+    const QFontMetrics mono(ACSGrid->font());
+    const int acsRow = 18;
+    const int xAcs = xA + wName + 8;
+    const int acsHeaderWidth = mono.horizontalAdvance(QStringLiteral("88")) + 8;
+    const int acsFixedWidth = 2 * ACSGrid->frameWidth() + acsHeaderWidth;
+    // Room for a three-digit code in every cell; wider when the window is wider anyway.
+    const int acsColumn = std::max(
+        mono.horizontalAdvance(Widest8) + 8, (width - 4 - xAcs - acsFixedWidth) / (AcsColumns - 1));
+    ACSGrid->horizontalHeader()->setDefaultSectionSize(acsColumn);
+    ACSGrid->verticalHeader()->setDefaultSectionSize(acsRow);
+    ACSGrid->horizontalHeader()->setFixedHeight(acsRow);
+    ACSGrid->verticalHeader()->setFixedWidth(acsHeaderWidth);
+    const int acsWidth = acsFixedWidth + (AcsColumns - 1) * acsColumn;
+    const int acsHeight = 2 * ACSGrid->frameWidth() + AcsRows * acsRow;
+    ACSGrid->setGeometry(xAcs, yBottom, acsWidth, acsHeight);
+    width = std::max(width, xAcs + acsWidth + 4);
+
+    const int yProgress = yBottom + acsHeight + 6;
+    ProgressBar->setGeometry(0, yProgress, width, 16);
+    setFixedSize(width, yProgress + 16);
+}
+
+void TVarnok::connectHandlers()
+{
+    for (size_t i = 0; i < FileFlagBoxes.size(); ++i) {
+        connect(FileFlagBoxes[i], &QCheckBox::toggled, this,
+            [this, i] { guard([&] { fileFlagClick(static_cast<int>(i)); }); });
+    }
+    for (size_t i = 0; i < KeyFlagBoxes.size(); ++i) {
+        connect(KeyFlagBoxes[i], &QCheckBox::toggled, this,
+            [this, i] { guard([&] { keyFlagClick(static_cast<int>(i)); }); });
+    }
+    connect(BOpen, &QPushButton::clicked, this, [this] { guard([&] { BOpenClick(); }); });
+    connect(BCreate, &QPushButton::clicked, this, [this] { guard([&] { BCreateClick(); }); });
+    connect(BCopy, &QPushButton::clicked, this, [this] { guard([&] { BCopyClick(); }); });
+    connect(BDelete, &QPushButton::clicked, this, [this] { guard([&] { BDeleteClick(); }); });
+    connect(BMode, &QPushButton::clicked, this, [this] { guard([&] { BModeClick(); }); });
+    connect(BFileACS, &QPushButton::clicked, this, [this] { guard([&] { BFileACSClick(); }); });
+    connect(BExtKey, &QComboBox::activated, this, [this] { guard([&] { BExtKeyChange(); }); });
+    connect(BExtKey->lineEdit(), &QLineEdit::textEdited, this,
+        [this] { guard([&] { BExtKeyChange(); }); });
+
+    GrKeys->onGetEditText
+        = [this](int col, int row) { guard([&] { GrKeysOnGetEditText(col, row); }); };
+    // An error raised while the press moved the editor (the Flags cell's text fetch) ends the
+    // press: the mouse-down handler then does not run.
+    GrKeys->onMousePress = [this] { errorsBeforePress_ = errorCount_; };
+    GrKeys->onMouseDown = [this](QMouseEvent*) {
+        if (errorCount_ == errorsBeforePress_)
+            guard([&] { GrKeysOnMouseDown(); });
+    };
+    GrKeys->onKeyUp = [this](QKeyEvent* event) {
+        guard([&] { GrKeysOnKeyUp(event->key(), event->modifiers()); });
+    };
+
+    connect(DriveComboBox, &QComboBox::activated, this,
+        [this](int index) { guard([&] { DriveComboBox->openVolume(index); }); });
+    connect(DirectoryListBox, &QListWidget::itemActivated, this,
+        [this](QListWidgetItem* item) { guard([&] { DirectoryListBox->openItem(item); }); });
+    connect(DirectoryListBox, &TDirectoryListBox::directoryChanged, DriveComboBox,
+        &TDriveComboBox::showVolumeOf);
+    connect(FilterComboBox1, &QComboBox::currentIndexChanged, this,
+        [this] { guard([&] { FilterComboBox1->applyMask(); }); });
+}
+
+void TVarnok::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (centred_)
+        return;
+    centred_ = true;
+    if (const QScreen* s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TVarnok::ShowSegmentRow(int column, int row)
+{
+    (void)column;
+    if (row < 1)
+        return;
+    // Both cells are read before anything is set, so a bad text changes nothing.
+    const auto flags = static_cast<uint16_t>(TextToInt(GrKeys->cell(ColFlags, row)));
+    const auto code = static_cast<uint8_t>(TextToInt(GrKeys->cell(ColExtType, row)));
+    for (size_t bit = 0; bit < KeyFlagBoxes.size(); ++bit)
+        KeyFlagBoxes[bit]->setChecked((flags >> bit) & 1U);
+    const int index = ChExtType->isChecked() ? spec::comboIndexForCode(code) : -1;
+    BExtKey->setCurrentIndex(index);
+    if (index < 0)
+        BExtKey->setEditText(QString());
+}
+
+void TVarnok::GrKeysOnMouseDown()
+{
+    ShowSegmentRow(GrKeys->currentColumn(), GrKeys->currentRow());
+}
+
+void TVarnok::GrKeysOnGetEditText(int column, int row)
+{
+    if (column == ColFlags)
+        ShowSegmentRow(column, row);
+}
+
+void TVarnok::GrKeysOnKeyUp(int key, Qt::KeyboardModifiers modifiers)
+{
+    const bool plain = (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier))
+        == Qt::NoModifier;
+    if (plain && key == Qt::Key_Delete)
+        deleteSegmentRow();
+    else if (plain && key == Qt::Key_Insert)
+        insertSegmentRow();
+    else
+        ShowSegmentRow(GrKeys->currentColumn(), GrKeys->currentRow());
+}
+
+void TVarnok::deleteSegmentRow()
+{
+    const int rows = GrKeys->rowCount();
+    const int r = GrKeys->currentRow();
+    if (rows <= 1 || r < 1)
+        return;
+    const int column = std::max(GrKeys->currentColumn(), 0);
+    GrKeys->closeInPlaceEditor();
+    for (int i = r + 1; i < rows; ++i)
+        GrKeys->copyRow(i, i - 1);
+    GrKeys->setRowCount(rows - 1);
+    if (rows - 1 > 1) {
+        GrKeys->moveQuietly(std::min(r, rows - 2), column);
+        GrKeys->showEditor(false);
+    }
+}
+
+void TVarnok::insertSegmentRow()
+{
+    const int rows = GrKeys->rowCount();
+    const int column = std::max(GrKeys->currentColumn(), 0);
+    GrKeys->closeInPlaceEditor();
+    GrKeys->setRowCount(rows + 1);
+    if (rows <= 1) {
+        // No segment row left to copy: the new row starts empty and the header keeps its texts.
+        GrKeys->moveQuietly(1, column);
+    } else {
+        const int r = std::max(GrKeys->currentRow(), 1);
+        for (int i = rows - 1; i >= r; --i)
+            GrKeys->copyRow(i, i + 1);
+        GrKeys->moveQuietly(r, column);
+    }
+    GrKeys->showEditor(false);
+}
+
+void TVarnok::BExtKeyChange()
+{
+    const int row = GrKeys->currentRow();
+    if (row < 1)
+        return;
+    // The item the text names; text typed freely names none and writes nothing.
+    const int index = BExtKey->findText(BExtKey->currentText(), Qt::MatchFixedString);
+    const int code = spec::codeForComboIndex(index);
+    if (code >= 0)
+        GrKeys->setCell(ColExtType, row, QString::number(code));
+}
+
+void TVarnok::keyFlagClick(int bit)
+{
+    const int row = GrKeys->currentRow();
+    if (row < 1)
+        return;
+    int32_t v = TextToInt(GrKeys->cell(ColFlags, row));
+    v = (v & ~(1 << bit)) | (BoolToBit(KeyFlagBoxes[static_cast<size_t>(bit)]->isChecked()) << bit);
+    GrKeys->setCell(ColFlags, row, QString::number(v));
+}
+
+void TVarnok::fileFlagClick(int bit)
+{
+    int32_t v = TextToInt(EFlags->text());
+    v = (v & ~(1 << bit))
+        | (BoolToBit(FileFlagBoxes[static_cast<size_t>(bit)]->isChecked()) << bit);
+    EFlags->setText(QString::number(v));
+}
+
+QString TVarnok::acsCell(int i) const
+{
+    return ACSGrid->cell(i % 32 + 1, i / 32 + 1);
+}
+
+void TVarnok::setAcsCell(int i, const QString& text)
+{
+    ACSGrid->setCell(i % 32 + 1, i / 32 + 1, text);
+}
+
+void TVarnok::refreshFileList()
+{
+    // Changing the mask re-reads the directory; going through "*.*" re-reads it also when the
+    // mask is "*.*" itself.
+    const QString mask = FileListBox->mask();
+    FileListBox->setMask(QStringLiteral("*.*"));
+    FileListBox->setMask(mask);
+}
+
+void TVarnok::BOpenClick()
+{
+    const QString name = EFrom->text();
+    // Only row 1 is left, so it becomes the current row, which the key-flag boxes write into.
+    GrKeys->setRowCount(2);
+    GrKeys->moveQuietly(1, std::max(GrKeys->currentColumn(), 0));
+    EACSName->clear();
+    for (int i = 0; i < AcsCells; ++i)
+        setAcsCell(i, QString());
+
+    BtrFile->Open(systemName(name).constData(), "", 0);
+    if (BtrFile->GetStatus() != btr::status::Success) {
+        for (int c = 0; c < KeyColumnCount; ++c)
+            GrKeys->setCell(c, GrKeys->rowCount() - 1, QString());
+        presenter_->showMessage(QStringLiteral(" Can't open  ") + name);
+        return;
+    }
+    // A failed Stat leaves the buffer all zero, which shows as an empty definition.
+    BtrFile->StatTo(SpecBuffer.data());
+    GrKeys->showEditor();
+
+    QLineEdit* const headerEdits[]
+        = {ERecLen, EPgSize, ENIndex, ENRec, EFlags, EExtraDupl, EReserv, ENPage};
+    for (size_t f = 0; f < spec::file::All.size(); ++f)
+        headerEdits[f]->setText(QString::number(SpecBuffer.headerField(spec::file::All[f])));
+    // Each box that changes rewrites its bit into EFlags, which already holds the same value.
+    const auto fileFlags = static_cast<uint16_t>(SpecBuffer.headerField(spec::file::FileFlags));
+    for (size_t bit = 0; bit < FileFlagBoxes.size(); ++bit)
+        FileFlagBoxes[bit]->setChecked((fileFlags >> bit) & 1U);
+
+    // The entries up to the one that completes the last key; none for a file without keys.
+    const spec::Layout layout = SpecBuffer.readLayout();
+    GrKeys->setRowCount(layout.entryCount + 1);
+    for (int k = 0; k < layout.entryCount; ++k) {
+        const int row = k + 1;
+        GrKeys->setCell(ColKey, row, QString::number(layout.keyOfEntry[static_cast<size_t>(k)]));
+        for (size_t f = 0; f < spec::segment::All.size(); ++f) {
+            GrKeys->setCell(static_cast<int>(f) + 1, row,
+                QString::number(SpecBuffer.segmentField(k, spec::segment::All[f])));
+        }
+    }
+    ShowSegmentRow(0, 1);
+
+    if (layout.hasAcs) {
+        if (const std::optional<spec::AcsBlock> acs = SpecBuffer.acs(layout.entryCount)) {
+            EACSName->setText(QString::fromLatin1(acs->Name));
+            for (int i = 0; i < AcsCells; ++i)
+                setAcsCell(i, charText(acs->Table[static_cast<size_t>(i)]));
+        }
+    }
+    BtrFile->Close();
+
+    if (isMask(name))
+        return;
+    LSizeFile->setText(QString::number(fileSize(name)));
+    AcsShowsChars = true;
+}
+
+bool TVarnok::segmentRowsUseAcs() const
+{
+    for (int r = 1; r < GrKeys->rowCount(); ++r) {
+        try {
+            if (TextToInt(GrKeys->cell(ColFlags, r)) & spec::keyflag::Acs)
+                return true;
+        } catch (const EConvertError&) {
+            // Reported when the row is encoded.
+        }
+    }
+    return false;
+}
+
+void TVarnok::acsCodesToChars()
+{
+    for (int i = 0; i < AcsCells; ++i)
+        setAcsCell(i, charText(static_cast<uint8_t>(TextToInt(acsCell(i)))));
+    AcsShowsChars = true;
+}
+
+void TVarnok::BCreateClick()
+{
+    const QString destination = ETo->text();
+    const QByteArray destinationName = systemName(destination);
+    const int rows = GrKeys->rowCount();
+    const int n = rows - 1;
+
+    // What does not fit the key buffer or the 1920-byte definition is refused before anything
+    // is written into either.
+    if (destinationName.size() >= btr::KeyBufferSize) {
+        presenter_->showMessage(
+            QStringLiteral("Cannot create the file: its name is longer than %1 characters.")
+                .arg(btr::KeyBufferSize - 1));
+        return;
+    }
+    if (n > spec::MaxEntries) {
+        presenter_->showMessage(QStringLiteral(
+            "Cannot create %1: %2 key segments do not fit the definition (at most %3).")
+                                    .arg(destination)
+                                    .arg(n)
+                                    .arg(spec::MaxEntries));
+        return;
+    }
+    if (n > spec::MaxEntriesWithAcs && segmentRowsUseAcs()) {
+        presenter_->showMessage(
+            QStringLiteral("Cannot create %1: %2 key segments and a collating sequence do not fit "
+                           "the definition (at most %3 segments with a collating sequence).")
+                .arg(destination)
+                .arg(n)
+                .arg(spec::MaxEntriesWithAcs));
+        return;
+    }
+
+    int keyCount = 0;
+    bool acsNeeded = false;
+    for (int r = 1; r <= n; ++r) {
+        for (size_t f = 0; f < spec::segment::All.size(); ++f) {
+            SpecBuffer.setSegmentField(
+                r - 1, spec::segment::All[f], TextToInt(GrKeys->cell(static_cast<int>(f) + 1, r)));
+        }
+        const auto flags
+            = static_cast<uint16_t>(SpecBuffer.segmentField(r - 1, spec::segment::KeyFlags));
+        if ((flags & spec::keyflag::Segmented) == 0)
+            ++keyCount;
+        if (flags & spec::keyflag::Acs)
+            acsNeeded = true;
+    }
+
+    if (acsNeeded) {
+        spec::AcsBlock block;
+        block.Name = acsNameBytes(EACSName->text().left(spec::AcsNameSize)).toStdString();
+        SpecBuffer.setAcs(n, block);
+        if (!AcsShowsChars)
+            acsCodesToChars();
+        for (int i = 0; i < AcsCells; ++i)
+            block.Table[static_cast<size_t>(i)] = firstCharCode(acsCell(i));
+        SpecBuffer.setAcs(n, block);
+    }
+
+    SpecBuffer.setHeaderField(spec::file::RecordLength, TextToInt(ERecLen->text()));
+    SpecBuffer.setHeaderField(spec::file::PageSize, TextToInt(EPgSize->text()));
+    SpecBuffer.setHeaderField(spec::file::NumIndexes, keyCount);
+    ENIndex->setText(QString::number(keyCount));
+    SpecBuffer.setHeaderField(spec::file::NumRecords, TextToInt(ENRec->text()));
+    SpecBuffer.setHeaderField(spec::file::FileFlags, TextToInt(EFlags->text()));
+    SpecBuffer.setHeaderField(spec::file::DuplicatePointers, TextToInt(EExtraDupl->text()));
+    SpecBuffer.setHeaderField(spec::file::Reserved, TextToInt(EReserv->text()));
+    SpecBuffer.setHeaderField(spec::file::UnusedPages, TextToInt(ENPage->text()));
+
+    BtrFile->ClearKey(255);
+    std::memcpy(BtrFile->KeyBuffer, destinationName.constData(),
+        static_cast<size_t>(destinationName.size()) + 1);
+    BtrFile->KeyNumber = 0;
+    const int16_t status = BtrFile->CallWith(btr::op::Create, SpecBuffer.data(), spec::BufferSize);
+
+    refreshFileList();
+    if (status != btr::status::Success) {
+        presenter_->showMessage(
+            QStringLiteral("Cannot create %1: %2.").arg(destination, statusWords(status)));
+    }
+}
+
+void TVarnok::BCopyClick()
+{
+    const QString source = EFrom->text();
+    const QString destination = ETo->text();
+    // Copying a file into itself would read back the records it inserts.
+    if (sameFile(source, destination)) {
+        presenter_->showMessage(
+            QStringLiteral("Cannot copy %1 into itself (%2).").arg(source, destination));
+        return;
+    }
+
+    auto DestBtrFile = std::make_unique<TWinBtr>(nullptr);
+    QString failure;
+    int32_t copied = 0;
+    const auto stopped = [&](const char* what, const QString& name, int16_t status) {
+        failure = QStringLiteral("%1 %2: %3. %4 records copied.")
+                      .arg(QString::fromLatin1(what), name, statusWords(status))
+                      .arg(copied);
+    };
+
+    BtrFile->Open(systemName(source).constData(), "", 0);
+    if (BtrFile->GetStatus() != btr::status::Success) {
+        stopped("Cannot open", source, BtrFile->GetStatus());
+        BtrFile->Close();
+        DestBtrFile.reset();
+        presenter_->showMessage(failure);
+        return;
+    }
+    DestBtrFile->Open(systemName(destination).constData(), "", 0);
+    if (DestBtrFile->GetStatus() != btr::status::Success) {
+        stopped("Cannot open", destination, DestBtrFile->GetStatus());
+        BtrFile->Close();
+        DestBtrFile.reset();
+        presenter_->showMessage(failure);
+        return;
+    }
+
+    ProgressBar->setMaximum(BtrFile->RecordCount());
+
+    // The source buffer holds the longest record the source can give (a variable-length record
+    // whole) and at least a destination record; a short record leaves the rest of it zero, so a
+    // wider destination receives the record followed by zero bytes.
+    const auto fileFlags = [](const TWinBtr& file) {
+        return static_cast<uint16_t>(spec::readField(file.StatBuffer, spec::file::FileFlags));
+    };
+    const bool sourceVariable = fileFlags(*BtrFile) & spec::fileflag::VarLen;
+    const bool destinationVariable = fileFlags(*DestBtrFile) & spec::fileflag::VarLen;
+    const uint16_t destinationLength = DestBtrFile->BufferSize;
+    const int bufferSize
+        = sourceVariable ? LongestRecord : std::max<int>(BtrFile->BufferSize, destinationLength);
+    BtrFile->AllocBuffer(static_cast<uint16_t>(bufferSize));
+    if (BtrFile->GetStatus() != btr::status::Success) {
+        stopped("Cannot read", source, BtrFile->GetStatus());
+    } else {
+        BtrFile->GetFirst();
+        while (BtrFile->GetStatus() == btr::status::Success) {
+            DestBtrFile->SetDataPtr(BtrFile->Buffer);
+            // A variable-length destination takes each record at its own length (never shorter
+            // than its fixed part); a fixed-length one its record length.
+            DestBtrFile->DataLength = destinationVariable
+                ? std::max(BtrFile->ReturnedLength, destinationLength)
+                : destinationLength;
+            if (DestBtrFile->Insert() != btr::status::Success) {
+                stopped("Cannot insert into", destination, DestBtrFile->GetStatus());
+                break;
+            }
+            ++copied;
+            ProgressBar->setValue(ProgressBar->value() + 1);
+            BtrFile->GetNext();
+        }
+        if (failure.isEmpty() && BtrFile->GetStatus() != btr::status::EndOfFile)
+            stopped("Cannot read", source, BtrFile->GetStatus());
+    }
+    ProgressBar->setValue(0);
+    BtrFile->Close();
+    DestBtrFile->Close();
+    DestBtrFile.reset();
+    if (!failure.isEmpty())
+        presenter_->showMessage(failure);
+}
+
+void TVarnok::BDeleteClick()
+{
+    const QString name = EFrom->text();
+    if (name.isEmpty() || isMask(name))
+        return;
+    deleteFile(name);
+    refreshFileList();
+}
+
+void TVarnok::BModeClick()
+{
+    if (AcsShowsChars) {
+        for (int i = 0; i < AcsCells; ++i)
+            setAcsCell(i, QString::number(firstCharCode(acsCell(i))));
+        AcsShowsChars = false;
+    } else {
+        acsCodesToChars();
+    }
+}
+
+void TVarnok::BFileACSClick()
+{
+    const QString name = EACSName->text();
+    if (name.isEmpty() || name.front() == QLatin1Char(' '))
+        return;
+    // All 256 values are taken before the file is touched, so a cell that is not a number
+    // leaves no half-written file behind.
+    QStringList values;
+    for (int i = 0; i < AcsCells; ++i) {
+        const int code = AcsShowsChars ? firstCharCode(acsCell(i))
+                                       : static_cast<uint8_t>(TextToInt(acsCell(i)));
+        values << QString::number(code);
+    }
+    writeFile(name, values.join(QLatin1Char(',')).toLatin1());
+}
