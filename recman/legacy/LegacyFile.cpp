@@ -90,6 +90,24 @@ enum class Layout { None, V5, V6 };
 
 // The first bytes of the file tell its layout: 6.x control records begin "FC", 5.x ones with
 // four zero bytes and a version byte of 3 to 5; both give a page size in 512-byte steps.
+// File flags of variants the reader does not read: 30 with the reason, or 0.
+int16_t refuseUnsupported(uint16_t flags, std::string& reason)
+{
+    if (flags & 0x0008) {
+        reason = "compressed records are not read";
+        return status::NotADataFile;
+    }
+    if (flags & 0x0800) {
+        reason = "variable-tail allocation tables are not read";
+        return status::NotADataFile;
+    }
+    if (flags & 0x0010) {
+        reason = "key-only files keep their records in the index and are not read";
+        return status::NotADataFile;
+    }
+    return status::Success;
+}
+
 Layout layoutOf(const uint8_t* head)
 {
     uint32_t pageSize = le16(head + 0x08);
@@ -219,18 +237,8 @@ int16_t LegacyFile::parseV5(std::string& reason)
     }
     version_ = uint16_t(fcr[7] << 8);
     uint16_t flags = le16(&fcr[0x106]);
-    if (flags & 0x0008) {
-        reason = "compressed records are not read";
-        return status::NotADataFile;
-    }
-    if (flags & 0x0800) {
-        reason = "variable-tail allocation tables are not read";
-        return status::NotADataFile;
-    }
-    if (flags & 0x0010) {
-        reason = "key-only files keep their records in the index and are not read";
-        return status::NotADataFile;
-    }
+    if (const int16_t refused = refuseUnsupported(flags, reason))
+        return refused;
     bool variable = (flags & 0x0001) || fcr[0x38] == 0xFF || fcr[0x38] == 0xFD;
     bool truncation = (flags & 0x0002) || fcr[0x38] == 0xFD;
     def_.fileFlags = uint16_t(flags | (variable ? 0x0001 : 0) | (truncation ? 0x0002 : 0));
@@ -328,18 +336,8 @@ int16_t LegacyFile::parseV6(std::string& reason)
         return status::NotADataFile;
     }
     uint16_t flags = le16(&fcr[0x106]);
-    if (flags & 0x0008) {
-        reason = "compressed records are not read";
-        return status::NotADataFile;
-    }
-    if (flags & 0x0800) {
-        reason = "variable-tail allocation tables are not read";
-        return status::NotADataFile;
-    }
-    if (flags & 0x0010) {
-        reason = "key-only files keep their records in the index and are not read";
-        return status::NotADataFile;
-    }
+    if (const int16_t refused = refuseUnsupported(flags, reason))
+        return refused;
     v6_ = true;
     def_.fileFlags = flags;
     def_.pageSize = uint16_t(pageSize_);
