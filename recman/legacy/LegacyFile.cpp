@@ -86,10 +86,6 @@ bool readAt(int fd, uint64_t offset, uint8_t* out, size_t length)
     return true;
 }
 
-enum class Layout { None, V5, V6 };
-
-// The first bytes of the file tell its layout: 6.x control records begin "FC", 5.x ones with
-// four zero bytes and a version byte of 3 to 5; both give a page size in 512-byte steps.
 // File flags of variants the reader does not read: 30 with the reason, or 0.
 int16_t refuseUnsupported(uint16_t flags, std::string& reason)
 {
@@ -108,6 +104,10 @@ int16_t refuseUnsupported(uint16_t flags, std::string& reason)
     return status::Success;
 }
 
+enum class Layout { None, V5, V6 };
+
+// The first bytes of the file tell its layout: 6.x control records begin "FC", 5.x ones with
+// four zero bytes and a version byte of 3 to 5; both give a page size in 512-byte steps.
 Layout layoutOf(const uint8_t* head)
 {
     uint32_t pageSize = le16(head + 0x08);
