@@ -101,6 +101,8 @@ bool isAutoincrement(const Key& key)
 
 int64_t readSigned(const uint8_t* p, int width)
 {
+    if (width <= 0 || width > 8)
+        return 0;
     uint64_t v = 0;
     for (int i = width - 1; i >= 0; --i)
         v = (v << 8) | p[i];
@@ -118,6 +120,8 @@ void writeSigned(uint8_t* p, int width, int64_t value)
 
 int64_t maxSigned(int width)
 {
+    if (width <= 0)
+        return 0;
     return width >= 8 ? INT64_MAX : (int64_t(1) << (8 * width - 1)) - 1;
 }
 
@@ -704,9 +708,14 @@ int16_t buildStore(
         if (isAutoincrement(k))
             sql += "INSERT INTO counters VALUES('" + c + ".highest', 0);";
         // Ties within an index are kept in rowid (pos) order: duplicates in insertion order.
-        indexes += std::string("CREATE ") + (k.duplicates() ? "" : "UNIQUE ") + "INDEX records_" + c
-            + " ON records(" + c + ")"
-            + (k.nullAll() || k.nullAny() ? " WHERE " + c + " IS NOT NULL" : "") + ";";
+        indexes.append(k.duplicates() ? "CREATE INDEX records_" : "CREATE UNIQUE INDEX records_")
+            .append(c)
+            .append(" ON records(")
+            .append(c)
+            .append(")");
+        if (k.nullAll() || k.nullAny())
+            indexes.append(" WHERE ").append(c).append(" IS NOT NULL");
+        indexes.append(";");
     }
     sql += "CREATE TABLE records(pos INTEGER PRIMARY KEY, data BLOB NOT NULL" + cols + ");";
     sql += indexes;

@@ -196,7 +196,8 @@ bool SpecBuffer::setAcs(int entryCount, const AcsBlock& block)
     uint8_t* p = data() + acsOffset(entryCount);
     p[0] = block.Signature;
     std::memset(p + 1, 0, AcsNameSize);
-    std::memcpy(p + 1, block.Name.data(), std::min<size_t>(block.Name.size(), AcsNameSize));
+    // A name of exactly 8 characters fills the field and has no terminating zero.
+    std::copy_n(block.Name.begin(), std::min<size_t>(block.Name.size(), AcsNameSize), p + 1);
     std::memcpy(p + 1 + AcsNameSize, block.Table.data(), AcsTableSize);
     return true;
 }

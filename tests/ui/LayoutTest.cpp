@@ -119,8 +119,9 @@ TEST_F(StartUp, LabelsAreBoundToTheirControls)
             {"Name ACS", "EACSName"}};
     const QList<QLabel*> all = window->findChildren<QLabel*>();
     for (const auto& [text, buddy] : labels) {
-        const auto it = std::find_if(all.begin(), all.end(),
-            [&](QLabel* l) { return l->text() == QString::fromLatin1(text); });
+        const QString caption = QString::fromLatin1(text);
+        const auto it
+            = std::find_if(all.begin(), all.end(), [&](QLabel* l) { return l->text() == caption; });
         ASSERT_NE(it, all.end()) << text;
         ASSERT_TRUE((*it)->buddy()) << text;
         EXPECT_EQ((*it)->buddy()->objectName(), QString::fromLatin1(buddy));
