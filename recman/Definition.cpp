@@ -1,5 +1,7 @@
 #include "Definition.h"
 
+#include "Bytes.h"
+
 #include <algorithm>
 #include <bitset>
 #include <cstring>
@@ -33,28 +35,6 @@ constexpr int PageHeaderOverhead = 8;
 // The flags every segment of one key must share.
 constexpr uint16_t KeyWideFlags = keyflag::Duplicates | keyflag::Modifiable
     | keyflag::RepeatingDuplicates | keyflag::NullAll | keyflag::NullAny;
-
-uint16_t readU16(const uint8_t* p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-
-uint32_t readU32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-void writeU16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void writeU32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
 
 bool pageSizeAllowed(int pageSize)
 {
