@@ -1,0 +1,381 @@
+// Files from the synthetic writer, opened by the legacy reader: every record comes back once, in
+// step order and in the order of every key, with the bytes the rule gave; stale copies and freed
+// slots are never read. Files the reader does not read yet, and damaged files, are in tables with
+// the status it answers today.
+#include "LegacyWriter.h"
+
+#include "LegacyFile.h"
+#include "LittleEndian.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <numeric>
+#include <string>
+
+using namespace legacytest;
+using recman::legacy::LegacyFile;
+using recman::legacy::Locator;
+namespace keyflag = recman::keyflag;
+
+namespace {
+
+constexpr uint16_t RecordLength = 24;
+
+// Record i: a unique integer key that orders records apart from their insertion, an 8-byte string
+// key of seven values (duplicates), then bytes that follow i; variable-length records add i * 37
+// % 700 bytes (none for every fifth), enough to span variable pages at page 512.
+uint32_t uniqueKeyOf(uint32_t i)
+{
+    return i * 7919 % 1000003 + 1;
+}
+
+void makeRecord(uint32_t i, bool variable, std::vector<uint8_t>& record)
+{
+    record.resize(RecordLength);
+    btr::le::put32(record.data(), uniqueKeyOf(i));
+    std::string name = "DUP" + std::string(1, char('A' + i % 7)) + "KEY ";
+    std::copy(name.begin(), name.end(), record.begin() + 4);
+    for (uint32_t j = 12; j < RecordLength; ++j)
+        record[j] = uint8_t(i + j);
+    if (variable && i % 5 != 0)
+        for (uint32_t j = 0; j < i * 37 % 700; ++j)
+            record.push_back(uint8_t(i * 3 + j));
+}
+
+recman::AcsBlockDef acsBlock(const char* name, bool upper)
+{
+    recman::AcsBlockDef block;
+    block.bytes[0] = recman::AcsSignature;
+    std::copy_n(name, std::min<size_t>(8, std::strlen(name)), block.bytes.begin() + 1);
+    for (int c = 0; c < 256; ++c)
+        block.bytes[size_t(9 + c)] = uint8_t(upper && c >= 'a' && c <= 'z' ? c - 32 : c);
+    return block;
+}
+
+struct Shape
+{
+    const char* name;
+    uint16_t version;
+    uint16_t pageSize;
+    bool variable;
+    uint32_t records;
+    uint32_t freeSlotEvery = 0;
+    uint32_t staleEvery = 0;
+    bool scatter = false;
+    uint32_t fragmentLimit = 0;
+    CurrentCopy current = CurrentCopy::Alternating;
+    int acsCount = 0; // 0, 1, or 2 (key 1 in two segments, one per sequence)
+};
+
+LegacyFileSpec specOf(const Shape& shape)
+{
+    LegacyFileSpec spec;
+    spec.version = shape.version;
+    spec.records = shape.records;
+    spec.freeSlotEvery = shape.freeSlotEvery;
+    spec.staleEvery = shape.staleEvery;
+    spec.scatter = shape.scatter;
+    spec.fragmentLimit = shape.fragmentLimit;
+    spec.current = shape.current;
+    const bool variable = shape.variable;
+    spec.rule = [variable](uint32_t i, std::vector<uint8_t>& r) { makeRecord(i, variable, r); };
+    recman::Definition& def = spec.definition;
+    def.pageSize = shape.pageSize;
+    def.recordLength = RecordLength;
+    def.fileFlags = variable ? recman::fileflag::VariableLength : 0;
+    recman::Key unique;
+    unique.segments.push_back({1, 4, keyflag::ExtendedType, shape.records, 1, 0, 0, 0, 0});
+    recman::Key names;
+    names.number = 1;
+    uint16_t nameFlags = keyflag::Duplicates | keyflag::ExtendedType;
+    if (shape.acsCount == 0) {
+        names.segments.push_back({5, 8, nameFlags, 7, 0, 0, 0, 0, 0});
+    } else {
+        def.acsBlocks.push_back(acsBlock("UPPER", true));
+        nameFlags |= keyflag::Acs;
+        uint16_t first = shape.acsCount == 2 ? nameFlags | keyflag::Segmented : nameFlags;
+        names.segments.push_back(
+            {5, uint16_t(shape.acsCount == 2 ? 4 : 8), first, 7, 0, 0, 0, 0, 0});
+        if (shape.acsCount == 2) {
+            def.acsBlocks.push_back(acsBlock("PLAIN", false));
+            names.segments.push_back({9, 4, nameFlags, 7, 0, 0, 0, 0, 1});
+        }
+    }
+    def.keys = {unique, names};
+    return spec;
+}
+
+// Record numbers in the order of each key: by the unique integer; by the name, equal names in
+// the order they were added.
+std::vector<std::vector<uint32_t>> keyOrders(uint32_t records)
+{
+    std::vector<uint32_t> byUnique(records), byName(records);
+    std::iota(byUnique.begin(), byUnique.end(), 0u);
+    std::iota(byName.begin(), byName.end(), 0u);
+    std::sort(byUnique.begin(), byUnique.end(),
+        [](uint32_t a, uint32_t b) { return uniqueKeyOf(a) < uniqueKeyOf(b); });
+    std::stable_sort(
+        byName.begin(), byName.end(), [](uint32_t a, uint32_t b) { return a % 7 < b % 7; });
+    return {byUnique, byName};
+}
+
+std::filesystem::path scratchFile(const std::string& name)
+{
+    return std::filesystem::path(testing::TempDir()) / ("legacy_writer_" + name + ".dat");
+}
+
+// Opens the file; when it is read (status 0), checks the definition and every record in step
+// order and in the order of every key against the rule.
+void expectReads(const std::filesystem::path& path, const LegacyFileSpec& spec, int16_t expected)
+{
+    int16_t status = -1;
+    std::string reason;
+    auto file = LegacyFile::open(path.string(), status, reason);
+    ASSERT_EQ(status, expected) << reason;
+    if (expected != 0)
+        return;
+    ASSERT_TRUE(file);
+    const recman::Definition& def = file->definition();
+    EXPECT_EQ(file->version(), spec.version);
+    EXPECT_EQ(file->recordCount(), spec.records);
+    EXPECT_EQ(def.pageSize, spec.definition.pageSize);
+    EXPECT_EQ(def.recordLength, spec.definition.recordLength);
+    EXPECT_EQ(def.variableLength(), spec.definition.variableLength());
+    ASSERT_EQ(def.keys.size(), spec.definition.keys.size());
+    for (size_t k = 0; k < def.keys.size(); ++k) {
+        const auto& got = def.keys[k].segments;
+        const auto& want = spec.definition.keys[k].segments;
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t s = 0; s < got.size(); ++s) {
+            EXPECT_EQ(got[s].position, want[s].position);
+            EXPECT_EQ(got[s].length, want[s].length);
+            EXPECT_EQ(got[s].flags, want[s].flags);
+            EXPECT_EQ(got[s].extType, want[s].extType);
+            EXPECT_EQ(got[s].acsNumber, want[s].acsNumber);
+        }
+        EXPECT_EQ(file->keyValues()[k], want.front().numKeyValues);
+    }
+    ASSERT_EQ(def.acsBlocks.size(), spec.definition.acsBlocks.size());
+    for (size_t a = 0; a < def.acsBlocks.size(); ++a)
+        EXPECT_EQ(def.acsBlocks[a].bytes, spec.definition.acsBlocks[a].bytes);
+
+    std::vector<uint8_t> got, want;
+    Locator loc = 0;
+    uint32_t i = 0;
+    for (int16_t s = file->stepFirst(loc); s != 9; s = file->stepNext(loc), ++i) {
+        ASSERT_EQ(s, 0);
+        ASSERT_LT(i, spec.records) << "more records than were written";
+        ASSERT_EQ(file->readRecord(loc, got), 0);
+        want.clear();
+        spec.rule(i, want);
+        ASSERT_EQ(got, want) << "record " << i << " in step order";
+    }
+    EXPECT_EQ(i, spec.records);
+
+    const auto orders = keyOrders(spec.records);
+    for (int k = 0; k < 2; ++k) {
+        const recman::legacy::KeyIndex* index = file->keyIndex(k, status);
+        ASSERT_TRUE(index) << status;
+        ASSERT_EQ(index->size(), spec.records);
+        for (size_t p = 0; p < index->size(); ++p) {
+            ASSERT_EQ(file->readRecord(index->locator(p), got), 0);
+            want.clear();
+            spec.rule(orders[size_t(k)][p], want);
+            ASSERT_EQ(got, want) << "place " << p << " on key " << k;
+        }
+    }
+}
+
+// Files of one table pair, which the reader reads today.
+const Shape singlePair[] = {
+    {"v5_512_fixed_freed", Version5, 512, false, 300, 5},
+    {"v5_1024_variable_acs", Version5, 1024, true, 200, 4, 0, false, 0, CurrentCopy::Alternating,
+        1},
+    {"v5_512_variable_fragments", Version5, 512, true, 120, 0, 0, false, 50},
+    {"v60_512_fixed_freed_stale", Version60, 512, false, 300, 3, 2},
+    {"v60_1024_variable_stale_scattered", Version60, 1024, true, 150, 6, 3, true, 60,
+        CurrentCopy::First, 1},
+    {"v61_512_variable_two_sequences", Version61, 512, true, 100, 0, 4, false, 0,
+        CurrentCopy::Second, 2},
+};
+
+class SinglePair : public testing::TestWithParam<Shape>
+{
+};
+
+TEST_P(SinglePair, ReadsEveryRecordOnceInEveryOrder)
+{
+    const LegacyFileSpec spec = specOf(GetParam());
+    const auto path = scratchFile(GetParam().name);
+    const WrittenLayout layout = writeLegacyFile(path, spec);
+    EXPECT_EQ(layout.freedSlots > 0, spec.freeSlotEvery > 0);
+    // One stale copy the shadow table names, one that nothing names.
+    EXPECT_EQ(layout.stalePages.size() >= 2, spec.staleEvery > 0);
+    EXPECT_EQ(layout.variablePages > 1, spec.definition.variableLength());
+    expectReads(path, spec, 0);
+    std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Writer, SinglePair, testing::ValuesIn(singlePair),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// A stale copy carries the header of the page it is an old copy of, so that only the tables tell
+// them apart; the shadow table names it in place of the current page.
+TEST(LegacyWriter, StaleCopiesLookLikeTheirPages)
+{
+    const LegacyFileSpec spec = specOf({"stale", Version60, 512, false, 200, 0, 1});
+    const auto path = scratchFile("stale");
+    const WrittenLayout layout = writeLegacyFile(path, spec);
+    std::vector<uint8_t> bytes(std::filesystem::file_size(path));
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_TRUE(f);
+    ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+    const uint8_t* current = &bytes[size_t(layout.currentTable[0]) * 512];
+    const uint32_t shadowAt = layout.currentTable[0] == 2 ? 3 : 2;
+    const uint8_t* shadow = &bytes[size_t(shadowAt) * 512];
+    EXPECT_EQ(btr::le::get32(current + 4), spec.usageCount);
+    EXPECT_EQ(btr::le::get32(shadow + 4), spec.usageCount - 1);
+    uint32_t named = 0;
+    for (uint32_t stale : layout.stalePages) {
+        const uint8_t* page = &bytes[size_t(stale) * 512];
+        const uint32_t logical = (uint32_t(page[0]) << 16) | (uint32_t(page[3]) << 8) | page[2];
+        ASSERT_EQ(page[1], 'D');
+        ASSERT_LT(logical, layout.physicalOf.size());
+        const uint8_t* live = &bytes[size_t(layout.physicalOf[logical]) * 512];
+        EXPECT_TRUE(std::equal(page, page + 4, live));
+        const uint8_t* entry = shadow + 8 + 4 * (logical - 1);
+        named += ((uint32_t(entry[0]) << 16) | (uint32_t(entry[3]) << 8) | entry[2]) == stale;
+    }
+    EXPECT_EQ(named, (layout.stalePages.size() + 1) / 2);
+    std::filesystem::remove(path);
+}
+
+// Files of several table pairs (and one whose single table is full). The reader refuses them
+// today; one that walks the chain of tables reads every record: flip `today` to 0.
+struct Chain
+{
+    Shape shape;
+    uint32_t pairs;
+    int16_t today;
+};
+
+const Chain chains[] = {
+    {{"v60_512_two_pairs", Version60, 512, false, 2000, 7, 5}, 2, 2},
+    {{"v60_512_three_pairs_scattered", Version60, 512, false, 4000, 0, 4, true}, 3, 2},
+    {{"v60_1024_two_pairs_variable", Version60, 1024, true, 900, 5, 3, true, 0, CurrentCopy::First,
+         1},
+        2, 2},
+    {{"v61_1024_three_pairs", Version61, 1024, false, 14000, 9, 0, false, 0, CurrentCopy::Second},
+        3, 2},
+    // 126 data pages of 14 records: every entry of the one table used.
+    {{"v60_512_full_table", Version60, 512, false, 126 * 14}, 1, 2},
+};
+
+class ChainOfTables : public testing::TestWithParam<Chain>
+{
+};
+
+TEST_P(ChainOfTables, AnswersAsTheReaderDoesToday)
+{
+    const Chain& c = GetParam();
+    const LegacyFileSpec spec = specOf(c.shape);
+    const auto path = scratchFile(c.shape.name);
+    const WrittenLayout layout = writeLegacyFile(path, spec);
+    ASSERT_EQ(layout.pairs, c.pairs);
+    if (spec.scatter) {
+        // Some page of the first table lies past the second pair.
+        bool past = false;
+        for (uint32_t l = 1; l <= layout.entriesPerTable && l < layout.physicalOf.size(); ++l)
+            past |= layout.physicalOf[l] > layout.pairPage(2);
+        EXPECT_TRUE(past);
+    }
+    expectReads(path, spec, c.today);
+    std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Writer, ChainOfTables, testing::ValuesIn(chains),
+    [](const auto& param) { return std::string(param.param.shape.name); });
+
+// Damaged tables and counts. Every row must answer 2; `today` is what the reader answers now
+// (0 where it does not yet check). A file that opens is read through, to run it under the
+// sanitizers.
+struct Damaged
+{
+    const char* name;
+    Damage damage;
+    int16_t onePair;  // today, on a file of one pair
+    int16_t twoPairs; // today, on a file of two pairs
+};
+
+const Damaged damages[] = {
+    {"pair_missing", Damage::PairMissing, 2, 2},
+    {"wrong_pair_number", Damage::WrongPairNumber, 0, 2},
+    {"entry_to_other_type", Damage::EntryToOtherType, 2, 2},
+    {"entry_to_other_logical", Damage::EntryToOtherLogical, 2, 2},
+    {"table_usage_differs", Damage::TableUsageDiffers, 0, 2},
+    {"pair_count_high", Damage::PairCountHigh, 0, 2},
+    {"pair_count_low", Damage::PairCountLow, 0, 2},
+    {"highest_page_low", Damage::HighestPageLow, 0, 2},
+    {"record_count_high", Damage::RecordCountHigh, 0, 2},
+};
+
+class DamagedTables : public testing::TestWithParam<Damaged>
+{
+};
+
+TEST_P(DamagedTables, AnswerAsTheReaderDoesToday)
+{
+    for (uint32_t records : {60u, 250u}) {
+        const bool one = records == 60;
+        const LegacyFileSpec spec = specOf({"damaged", Version60, 512, true, records, 4, 3, false,
+            0, CurrentCopy::Alternating, 1});
+        const auto path = scratchFile(std::string(GetParam().name) + (one ? "_1" : "_2"));
+        const WrittenLayout layout = writeLegacyFile(path, spec);
+        ASSERT_EQ(layout.pairs, one ? 1u : 2u);
+        damage(path, layout, GetParam().damage);
+        const int16_t today = one ? GetParam().onePair : GetParam().twoPairs;
+        int16_t status = -1;
+        std::string reason;
+        auto file = LegacyFile::open(path.string(), status, reason);
+        EXPECT_EQ(status, today) << (one ? "one pair: " : "two pairs: ") << reason;
+        if (file) {
+            std::vector<uint8_t> record;
+            Locator loc = 0;
+            for (int16_t s = file->stepFirst(loc); s == 0; s = file->stepNext(loc))
+                file->readRecord(loc, record);
+            for (int k = 0; k < 2; ++k)
+                file->keyIndex(k, status);
+        }
+        std::filesystem::remove(path);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Writer, DamagedTables, testing::ValuesIn(damages),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(LegacyWriter, RefusesWhatTheFormatCannotHold)
+{
+    auto base = [] { return specOf({"bad", Version60, 512, false, 10}); };
+    std::vector<LegacyFileSpec> bad(5, base());
+    bad[0].definition.pageSize = 700;
+    bad[1].definition.keys[1].segments[0].position = RecordLength; // runs past the record
+    bad[2].version = Version5;
+    bad[2].staleEvery = 2; // 5.x files keep no shadows
+    bad[3].freeSlotEvery = 1;
+    bad[4].rule = [](uint32_t, std::vector<uint8_t>& r) { r.assign(RecordLength + 1, 1); };
+    const auto path = scratchFile("bad");
+    for (size_t n = 0; n < bad.size(); ++n) {
+        std::filesystem::remove(path);
+        EXPECT_ANY_THROW(writeLegacyFile(path, bad[n])) << n;
+        // Only a rule's record is found wrong once writing has begun.
+        EXPECT_EQ(std::filesystem::exists(path), n == 4) << n;
+    }
+    std::filesystem::remove(path);
+}
+
+} // namespace
