@@ -7,6 +7,7 @@
 #include "BtrCall.h"
 #include "DataFile.h"
 #include "LegacyHook.h"
+#include "LittleEndian.h"
 #include "Store.h"
 
 #include <array>
@@ -437,9 +438,7 @@ int16_t Manager::position(Handle& h, void* data, uint16_t* dataLength)
     uint32_t pos = 0;
     if (int16_t s = files_[h.file].file->getPosition(*h.cursor, pos))
         return s;
-    auto out = static_cast<uint8_t*>(data);
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<uint8_t>(pos >> (8 * i));
+    btr::le::put32(data, pos);
     *dataLength = 4;
     return st::Success;
 }

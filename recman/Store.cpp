@@ -2,6 +2,7 @@
 
 #include "BtrCall.h"
 #include "KeyCodec.h"
+#include "LittleEndian.h"
 
 #include <sqlite3.h>
 
@@ -103,9 +104,7 @@ int64_t readSigned(const uint8_t* p, int width)
 {
     if (width <= 0 || width > 8)
         return 0;
-    uint64_t v = 0;
-    for (int i = width - 1; i >= 0; --i)
-        v = (v << 8) | p[i];
+    uint64_t v = btr::le::getN(p, width);
     if (width < 8 && (v >> (8 * width - 1)) & 1)
         v |= ~uint64_t(0) << (8 * width);
     return static_cast<int64_t>(v);
@@ -113,9 +112,7 @@ int64_t readSigned(const uint8_t* p, int width)
 
 void writeSigned(uint8_t* p, int width, int64_t value)
 {
-    auto v = static_cast<uint64_t>(value);
-    for (int i = 0; i < width; ++i, v >>= 8)
-        p[i] = static_cast<uint8_t>(v);
+    btr::le::putN(p, width, static_cast<uint64_t>(value));
 }
 
 int64_t maxSigned(int width)

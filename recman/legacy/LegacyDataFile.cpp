@@ -7,11 +7,6 @@ namespace recman::legacy {
 
 namespace {
 
-// Writes answer this: the file belongs to the vendor's engine and is only read here.
-constexpr int16_t OperationNotAllowed = 41;
-constexpr int16_t InvalidPositioning = 8;
-constexpr int16_t DataBufferTooShort = 22;
-
 class LegacyCursor : public Cursor
 {
 public:
@@ -44,7 +39,8 @@ std::unique_ptr<Cursor> LegacyDataFile::newCursor()
 
 int16_t LegacyDataFile::insert(Cursor&, uint8_t*, uint16_t, int, uint8_t*)
 {
-    return OperationNotAllowed;
+    // The file belongs to the vendor's engine and is only read here.
+    return status::OperationNotAllowed;
 }
 
 int16_t LegacyDataFile::deliver(Locator loc, int keyIndex, ReadTarget& target)
@@ -56,7 +52,7 @@ int16_t LegacyDataFile::deliver(Locator loc, int keyIndex, ReadTarget& target)
         std::memcpy(target.data, record_.data(), std::min<size_t>(record_.size(), target.capacity));
     if (keyIndex >= 0 && target.keyValue)
         codecs_[size_t(keyIndex)]->extractValue(record_.data(), record_.size(), target.keyValue);
-    return record_.size() > target.capacity ? DataBufferTooShort : status::Success;
+    return record_.size() > target.capacity ? status::DataBufferTooShort : status::Success;
 }
 
 int16_t LegacyDataFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
@@ -118,7 +114,7 @@ int16_t LegacyDataFile::stepNext(Cursor& cursor, ReadTarget& target)
 {
     auto& c = static_cast<LegacyCursor&>(cursor);
     if (!c.hasCurrent)
-        return InvalidPositioning;
+        return status::InvalidPositioning;
     Locator loc = c.current;
     int16_t s = file_->stepNext(loc);
     if (s != status::Success || (s = deliver(loc, -1, target)) == status::IoError)
@@ -132,7 +128,7 @@ int16_t LegacyDataFile::getPosition(const Cursor& cursor, uint32_t& position)
 {
     const auto& c = static_cast<const LegacyCursor&>(cursor);
     if (!c.hasCurrent)
-        return InvalidPositioning;
+        return status::InvalidPositioning;
     position = file_->position(c.current);
     return status::Success;
 }

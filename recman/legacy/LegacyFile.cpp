@@ -1,7 +1,7 @@
 #include "LegacyFile.h"
 
-#include "Bytes.h"
 #include "KeyCodec.h"
+#include "LittleEndian.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +13,9 @@
 namespace recman::legacy {
 
 namespace {
+
+using btr::le::get16;
+using btr::le::get32;
 
 constexpr uint32_t KeySpecSize = 30;
 constexpr uint32_t FirstKeySpecV5 = 0x110;
@@ -29,7 +32,7 @@ constexpr uint8_t PageAcs = 'A';
 // Two 16-bit words, high word first.
 uint32_t hiLo(const uint8_t* p)
 {
-    return (uint32_t(readU16(p)) << 16) | readU16(p + 2);
+    return (uint32_t(get16(p)) << 16) | get16(p + 2);
 }
 
 // Page numbers in variable-part pointers, 6.x page headers and allocation entries are three bytes
@@ -80,15 +83,15 @@ bool readAt(int fd, uint64_t offset, uint8_t* out, size_t length)
 // File flags of variants the reader does not read: 30 with the reason, or 0.
 int16_t refuseUnsupported(uint16_t flags, std::string& reason)
 {
-    if (flags & 0x0008) {
+    if (flags & fileflag::Compressed) {
         reason = "compressed records are not read";
         return status::NotADataFile;
     }
-    if (flags & 0x0800) {
+    if (flags & fileflag::UseVats) {
         reason = "variable-tail allocation tables are not read";
         return status::NotADataFile;
     }
-    if (flags & 0x0010) {
+    if (flags & fileflag::KeyOnly) {
         reason = "key-only files keep their records in the index and are not read";
         return status::NotADataFile;
     }
@@ -101,12 +104,12 @@ enum class Layout { None, V5, V6 };
 // four zero bytes and a version byte of 3 to 5; both give a page size in 512-byte steps.
 Layout layoutOf(const uint8_t* head)
 {
-    uint32_t pageSize = readU16(head + 0x08);
+    uint32_t pageSize = get16(head + 0x08);
     if (pageSize < 512 || pageSize % 512 != 0)
         return Layout::None;
     if (head[0] == 'F' && head[1] == 'C')
         return Layout::V6;
-    if (readU32(head) == 0 && head[7] >= 3 && head[7] <= 5)
+    if (get32(head) == 0 && head[7] >= 3 && head[7] <= 5)
         return Layout::V5;
     return Layout::None;
 }
@@ -143,7 +146,9 @@ std::unique_ptr<LegacyFile> LegacyFile::open(
     std::unique_ptr<LegacyFile> file(new LegacyFile);
     file->fd_ = openReadOnly(path);
     if (file->fd_ < 0) {
-        status = errno == EACCES ? 46 : errno == ENOENT || errno == ENOTDIR ? 12 : int16_t(2);
+        status = errno == EACCES                  ? status::AccessDenied
+            : errno == ENOENT || errno == ENOTDIR ? status::FileNotFound
+                                                  : status::IoError;
         reason = std::string("cannot open the file: ") + std::strerror(errno);
         return nullptr;
     }
@@ -151,7 +156,7 @@ std::unique_ptr<LegacyFile> LegacyFile::open(
     {
     };
     if (::fstat(file->fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-        status = 12;
+        status = status::FileNotFound;
         reason = "not a regular file";
         return nullptr;
     }
@@ -201,7 +206,7 @@ int16_t LegacyFile::parse(std::string& reason)
         reason = "larger than 4 GiB";
         return status::IoError;
     }
-    pageSize_ = readU16(head + 0x08);
+    pageSize_ = get16(head + 0x08);
     switch (layoutOf(head)) {
     case Layout::V6:
         return parseV6(reason);
@@ -227,16 +232,17 @@ int16_t LegacyFile::parseV5(std::string& reason)
         return status::IoError;
     }
     version_ = uint16_t(fcr[7] << 8);
-    uint16_t flags = readU16(&fcr[0x106]);
+    uint16_t flags = get16(&fcr[0x106]);
     if (const int16_t refused = refuseUnsupported(flags, reason))
         return refused;
-    bool variable = (flags & 0x0001) || fcr[0x38] == 0xFF || fcr[0x38] == 0xFD;
-    bool truncation = (flags & 0x0002) || fcr[0x38] == 0xFD;
-    def_.fileFlags = uint16_t(flags | (variable ? 0x0001 : 0) | (truncation ? 0x0002 : 0));
+    bool variable = (flags & fileflag::VariableLength) || fcr[0x38] == 0xFF || fcr[0x38] == 0xFD;
+    bool truncation = (flags & fileflag::BlankTruncation) || fcr[0x38] == 0xFD;
+    def_.fileFlags = uint16_t(flags | (variable ? fileflag::VariableLength : 0)
+        | (truncation ? fileflag::BlankTruncation : 0));
     def_.pageSize = uint16_t(pageSize_);
-    def_.recordLength = readU16(&fcr[0x16]);
+    def_.recordLength = get16(&fcr[0x16]);
     def_.numRecords = hiLo(&fcr[0x1A]);
-    physicalLength_ = readU16(&fcr[0x18]);
+    physicalLength_ = get16(&fcr[0x18]);
     recordOffset_ = 0;
     uint32_t pageCount = hiLo(&fcr[0x26]);
     if (pageCount == 0 || pageCount > filePages_) {
@@ -245,7 +251,7 @@ int16_t LegacyFile::parseV5(std::string& reason)
     }
     filePages_ = pageCount;
 
-    uint16_t keyCount = readU16(&fcr[0x14]);
+    uint16_t keyCount = get16(&fcr[0x14]);
     if (keyCount > MaxKeys) {
         reason = "more keys than a file can have";
         return status::IoError;
@@ -265,7 +271,7 @@ int16_t LegacyFile::parseV5(std::string& reason)
             reason = "a page cannot be read";
             return status::IoError;
         }
-        if ((readU16(header + 4) & 0x8000) && hiLo(header) == page)
+        if ((get16(header + 4) & 0x8000) && hiLo(header) == page)
             addDataPage(page, page);
     }
     readFreeChain(hiLo(&fcr[0x10]));
@@ -306,18 +312,18 @@ int16_t LegacyFile::parseV6(std::string& reason)
         std::vector<uint8_t> one, two;
         bool okOne = readPhysical(first, one) == status::Success && one[0] == a && one[1] == b;
         bool okTwo = readPhysical(first + 1, two) == status::Success && two[0] == a && two[1] == b;
-        if (okOne && (!okTwo || readU32(&one[4]) >= readU32(&two[4])))
+        if (okOne && (!okTwo || get32(&one[4]) >= get32(&two[4])))
             out = std::move(one);
         else if (okTwo)
             out = std::move(two);
         return okOne || okTwo;
     };
     std::vector<uint8_t> fcr;
-    if (!pickCurrent(0, 'F', 'C', fcr) || readU16(&fcr[0x08]) != pageSize_) {
+    if (!pickCurrent(0, 'F', 'C', fcr) || get16(&fcr[0x08]) != pageSize_) {
         reason = "no readable control record";
         return status::IoError;
     }
-    version_ = readU16(&fcr[0x4A]);
+    version_ = get16(&fcr[0x4A]);
     if (version_ >= 0x0700) {
         reason = "version 7 or later files are not read";
         return status::NotADataFile;
@@ -326,15 +332,15 @@ int16_t LegacyFile::parseV6(std::string& reason)
         reason = "no control record of version 5 or 6";
         return status::NotADataFile;
     }
-    uint16_t flags = readU16(&fcr[0x106]);
+    uint16_t flags = get16(&fcr[0x106]);
     if (const int16_t refused = refuseUnsupported(flags, reason))
         return refused;
     v6_ = true;
     def_.fileFlags = flags;
     def_.pageSize = uint16_t(pageSize_);
-    def_.recordLength = readU16(&fcr[0x16]);
+    def_.recordLength = get16(&fcr[0x16]);
     def_.numRecords = hiLo(&fcr[0x1A]);
-    physicalLength_ = readU16(&fcr[0x18]);
+    physicalLength_ = get16(&fcr[0x18]);
     recordOffset_ = 2; // each record slot begins with its usage count
 
     std::vector<uint8_t> pat;
@@ -375,14 +381,14 @@ int16_t LegacyFile::parseV6(std::string& reason)
     }
 
     uint32_t keyCount = fcr[0x76];
-    uint32_t table = readU16(&fcr[0x78]);
+    uint32_t table = get16(&fcr[0x78]);
     if (keyCount > MaxKeys || table + 2 * keyCount > pageSize_) {
         reason = "the key table lies outside the control record";
         return status::IoError;
     }
     std::vector<uint32_t> firstSpecs(keyCount);
     for (uint32_t k = 0; k < keyCount; ++k)
-        firstSpecs[k] = readU16(&fcr[table + 2 * k]);
+        firstSpecs[k] = get16(&fcr[table + 2 * k]);
     std::vector<uint32_t> acsPages;
     if (int16_t s = readKeySpecs(fcr.data(), firstSpecs, true, acsPages, reason))
         return s;
@@ -419,15 +425,15 @@ int16_t LegacyFile::readKeySpecs(const uint8_t* fcr, const std::vector<uint32_t>
             }
             const uint8_t* spec = fcr + offset;
             Segment segment;
-            segment.flags = readU16(spec + 0x08);
-            uint32_t stored = readU16(spec + 0x14);
+            segment.flags = get16(spec + 0x08);
+            uint32_t stored = get16(spec + 0x14);
             // 6.x positions count the record's 2-byte usage prefix; 5.x positions are 0-based.
             if (v6 && stored < 2) {
                 reason = "a key segment lies before the record";
                 return status::IoError;
             }
             uint32_t position = v6 ? stored - 1 : stored + 1;
-            segment.length = readU16(spec + 0x16);
+            segment.length = get16(spec + 0x16);
             if (segment.length == 0 || position + segment.length - 1 > def_.recordLength) {
                 reason = "a key segment lies outside the record";
                 return status::IoError;
@@ -439,14 +445,15 @@ int16_t LegacyFile::readKeySpecs(const uint8_t* fcr, const std::vector<uint32_t>
                 uniqueValues = hiLo(spec + 0x04);
                 // Linked duplicates: 8 bytes after the record's data, the previous and the next
                 // record of the same value (each a hi/lo address; all 0xFF for none).
-                uint32_t links = readU16(spec + 0x12);
-                bool linked = (segment.flags & 0x0001) && !(segment.flags & 0x0080);
+                uint32_t links = get16(spec + 0x12);
+                bool linked = (segment.flags & keyflag::Duplicates)
+                    && !(segment.flags & keyflag::RepeatingDuplicates);
                 duplicateLinks_.push_back(linked && links >= recordOffset_ + def_.recordLength
                             && links + 8 <= physicalLength_
                         ? links
                         : 0);
             }
-            if (segment.flags & 0x0020) {
+            if (segment.flags & keyflag::Acs) {
                 // 6.1 files name each segment's sequence by its page; older files have one.
                 uint32_t page = v6 ? pageNumber(spec[0x19], spec[0x1A], spec[0x1B]) : 1;
                 auto found = std::find(acsPages.begin(), acsPages.end(), page);
@@ -456,10 +463,10 @@ int16_t LegacyFile::readKeySpecs(const uint8_t* fcr, const std::vector<uint32_t>
             }
             key.segments.push_back(segment);
             offset += KeySpecSize;
-            if (!(segment.flags & 0x0010))
+            if (!(segment.flags & keyflag::Segmented))
                 break;
         }
-        if (key.totalLength() > 255) {
+        if (key.totalLength() > MaxKeyLength) {
             reason = "a key is longer than 255 bytes";
             return status::IoError;
         }
@@ -584,7 +591,7 @@ void LegacyFile::orderDuplicates(KeyIndex& index, const std::vector<uint32_t>& n
 bool LegacyFile::slotInUse(const uint8_t* slot, uint32_t ordinal) const
 {
     if (v6_)
-        return readU16(slot) != 0;
+        return get16(slot) != 0;
     if (freeChainRead_ && freeSlots_[ordinal])
         return false;
     auto nonZero = [](uint8_t b) { return b != 0; };
@@ -707,20 +714,20 @@ int16_t LegacyFile::appendVariablePart(const uint8_t pointer[4], std::vector<uin
         if (!page)
             return s;
         if (v6_ ? !headerNames(page, pageNo, PageVariable)
-                : (hiLo(page) != pageNo || (readU16(page + 4) & 0x8000)))
+                : (hiLo(page) != pageNo || (get16(page + 4) & 0x8000)))
             return status::IoError;
 
         // The fragment table grows backward from the page's end; a fragment ends where the next
         // used entry's fragment (or the free space) begins.
         uint32_t index = link[3];
         uint32_t entryAt = pageSize_ - 2 - 2 * index;
-        uint16_t entry = readU16(page + entryAt);
+        uint16_t entry = get16(page + entryAt);
         uint32_t begin = entry & 0x7FFF;
         if (begin < VariableHeaderSize || begin >= entryAt)
             return status::IoError;
         uint32_t end = 0;
         for (uint32_t next = entryAt - 2; next >= begin; next -= 2) {
-            if (uint16_t value = readU16(page + next)) {
+            if (uint16_t value = get16(page + next)) {
                 end = value & 0x7FFF;
                 if (end <= begin || end > next)
                     return status::IoError;

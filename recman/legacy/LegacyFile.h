@@ -15,14 +15,8 @@
 
 namespace recman::legacy {
 
-// Statuses the reader answers with (the record manager's codes).
-namespace status {
-constexpr int16_t Success = 0;
-constexpr int16_t IoError = 2;
-constexpr int16_t InvalidKeyNumber = 6;
-constexpr int16_t EndOfFile = 9;
-constexpr int16_t NotADataFile = 30;
-} // namespace status
+// The reader answers with the record manager's statuses.
+namespace status = btr::status;
 
 // Where a record lives: the index of its data page in physical (step) order, and its slot on the
 // page. Locators compare in step order.
