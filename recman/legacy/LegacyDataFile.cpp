@@ -1,5 +1,7 @@
 #include "LegacyDataFile.h"
 
+#include "KeyOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -11,7 +13,7 @@ class LegacyCursor : public Cursor
 {
 public:
     Locator current = 0;
-    size_t ordinal = 0; // place in the key index of `keyIndex`
+    size_t ordinal = 0; // place in the key order of `keyIndex`
 };
 
 } // namespace
@@ -59,19 +61,19 @@ int16_t LegacyDataFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& targe
 {
     auto& c = static_cast<LegacyCursor&>(cursor);
     int16_t s = status::Success;
-    const KeyIndex* index = file_->keyIndex(keyIndex, s);
-    if (!index)
+    const KeyOrder* order = file_->keyOrder(keyIndex, s);
+    if (!order)
         return s;
-    if (index->size() == 0) {
+    if (order->size() == 0) {
         c.keyIndex = -1;
         c.hasCurrent = false;
         return status::EndOfFile;
     }
-    if ((s = deliver(index->locator(0), keyIndex, target)) == status::IoError)
+    if ((s = deliver(order->locator(0), keyIndex, target)) == status::IoError)
         return s;
     c.keyIndex = keyIndex;
     c.ordinal = 0;
-    c.current = index->locator(0);
+    c.current = order->locator(0);
     c.hasCurrent = true;
     return s;
 }
@@ -80,15 +82,15 @@ int16_t LegacyDataFile::getNext(Cursor& cursor, ReadTarget& target)
 {
     auto& c = static_cast<LegacyCursor&>(cursor);
     int16_t s = status::Success;
-    const KeyIndex* index = file_->keyIndex(c.keyIndex, s);
-    if (!index)
+    const KeyOrder* order = file_->keyOrder(c.keyIndex, s);
+    if (!order)
         return s;
-    if (c.ordinal + 1 >= index->size())
+    if (c.ordinal + 1 >= order->size())
         return status::EndOfFile;
-    if ((s = deliver(index->locator(c.ordinal + 1), c.keyIndex, target)) == status::IoError)
+    if ((s = deliver(order->locator(c.ordinal + 1), c.keyIndex, target)) == status::IoError)
         return s;
     ++c.ordinal;
-    c.current = index->locator(c.ordinal);
+    c.current = order->locator(c.ordinal);
     c.hasCurrent = true;
     return s;
 }
@@ -134,3 +136,21 @@ int16_t LegacyDataFile::getPosition(const Cursor& cursor, uint32_t& position)
 }
 
 } // namespace recman::legacy
+
+namespace recman {
+
+std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& status)
+{
+    std::string reason; // the status says enough to the caller; the reason serves diagnostics
+    auto file = legacy::LegacyFile::open(path, status, reason);
+    if (!file)
+        return nullptr;
+    return std::make_unique<legacy::LegacyDataFile>(std::move(file));
+}
+
+bool isLegacyFile(const std::string& path)
+{
+    return legacy::LegacyFile::carriesControlRecord(path);
+}
+
+} // namespace recman
