@@ -28,6 +28,21 @@ inline void put32(uint8_t* p, uint32_t v)
         p[i] = uint8_t(v >> (8 * i));
 }
 
+// An unsigned number of `width` bytes, 1 to 8 (key values of any integer width).
+inline uint64_t getN(const uint8_t* p, int width)
+{
+    uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+inline void putN(uint8_t* p, int width, uint64_t v)
+{
+    for (int i = 0; i < width; ++i, v >>= 8)
+        p[i] = uint8_t(v);
+}
+
 // The same through a char or void pointer, for buffers the caller types as it likes.
 inline uint16_t get16(const void* p)
 {

@@ -1,25 +1,17 @@
 #include "WinBtr.h"
 
+#include "DefinitionLayout.h"
+#include "LittleEndian.h"
+
 #include <cstring>
 #include <new>
 
 namespace {
 
-uint16_t readU16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t readU32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8)
-        | (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-// Offsets of the three header fields the object reads from its cached Stat result.
-constexpr int RecordLengthOffset = 0;
-constexpr int NumIndexesOffset = 4;
-constexpr int NumRecordsOffset = 6;
+// The three header fields the object reads from its cached Stat result.
+constexpr int RecordLengthOffset = btr::layout::file::RecordLength;
+constexpr int NumIndexesOffset = btr::layout::file::NumIndexes;
+constexpr int NumRecordsOffset = btr::layout::file::NumRecords;
 
 // The key length sent on every call: the key buffer is 256 bytes, the field holds 255.
 constexpr uint8_t KeyBufferLength = 255;
@@ -224,7 +216,7 @@ int32_t TWinBtr::GetPosition()
 {
     uint8_t position[4] = {};
     CallWith(btr::op::GetPosition, position, sizeof position);
-    const int32_t result = Ok() ? static_cast<int32_t>(readU32(position)) : 0;
+    const int32_t result = Ok() ? static_cast<int32_t>(btr::le::get32(position)) : 0;
     DataPtr = Buffer;
     return result;
 }
@@ -253,9 +245,9 @@ int16_t TWinBtr::GetRecordLength(uint16_t& length)
         length = 0;
         return Status;
     }
-    if (readU16(StatBuffer + RecordLengthOffset) == 0)
+    if (btr::le::get16(StatBuffer + RecordLengthOffset) == 0)
         Stat();
-    length = readU16(StatBuffer + RecordLengthOffset);
+    length = btr::le::get16(StatBuffer + RecordLengthOffset);
     return Status;
 }
 
@@ -265,7 +257,7 @@ int16_t TWinBtr::GetRecordCount(int32_t& count)
     if (IsOpen) {
         Stat();
         if (Ok())
-            count = static_cast<int32_t>(readU32(StatBuffer + NumRecordsOffset));
+            count = static_cast<int32_t>(btr::le::get32(StatBuffer + NumRecordsOffset));
     }
     return Status;
 }
@@ -275,7 +267,7 @@ int16_t TWinBtr::GetIndexCount(uint16_t& count)
     count = 0;
     if (IsOpen) {
         Stat();
-        count = readU16(StatBuffer + NumIndexesOffset);
+        count = btr::le::get16(StatBuffer + NumIndexesOffset);
     }
     return Status;
 }

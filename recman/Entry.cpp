@@ -6,15 +6,15 @@
 // block simply names no handle and answers 3.
 #include "BtrCall.h"
 #include "DataFile.h"
-#include "LegacyHook.h"
+#include "LegacyDataFile.h"
+#include "LittleEndian.h"
+#include "Posix.h"
 #include "Store.h"
 
 #include <array>
-#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -28,8 +28,8 @@ constexpr int MaxHandles = 256;
 struct OpenFile
 {
     std::unique_ptr<DataFile> file;
-    dev_t device = 0;
-    ino_t inode = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
     int handles = 0;
     bool exclusive = false;
     std::array<int16_t, 256> keyIndex {}; // key number -> index in Definition::keys, or -1
@@ -63,7 +63,7 @@ public:
         // Blocks left over from another process never match this one's handles.
         auto seed
             = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        seed ^= static_cast<uint64_t>(::getpid()) << 32;
+        seed ^= static_cast<uint64_t>(posix::processId()) << 32;
         instance_ = static_cast<uint32_t>(seed ^ (seed >> 29));
         nextGeneration_ = (seed & 0xffffffff) + 1;
     }
@@ -101,7 +101,7 @@ private:
         uint8_t keyLength, uint8_t keyNumber);
     int16_t stat(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength);
     int16_t position(Handle& h, void* data, uint16_t* dataLength);
-    int fileOf(dev_t device, ino_t inode) const;
+    int fileOf(uint64_t device, uint64_t inode) const;
 
     std::array<OpenFile, MaxFiles> files_;
     std::array<Handle, MaxHandles> handles_;
@@ -115,20 +115,20 @@ int16_t fileName(const void* keyBuffer, uint8_t keyLength, std::string& name)
     if (!keyBuffer)
         return st::InvalidOperation;
     auto text = static_cast<const char*>(keyBuffer);
-    size_t n = ::strnlen(text, keyLength);
-    if (n == 0 || n == keyLength)
+    auto end = static_cast<const char*>(std::memchr(text, '\0', keyLength));
+    if (end == nullptr || end == text)
         return st::InvalidFileName;
-    name.assign(text, n);
+    name.assign(text, end);
     return st::Success;
 }
 
-int16_t statusOfErrno(int error)
+int16_t statusOfFailure(int error)
 {
-    switch (error) {
-    case EACCES:
-    case EPERM:
+    switch (posix::classify(error)) {
+    case posix::Failure::AccessDenied:
+    case posix::Failure::NotPermitted:
         return st::AccessDenied;
-    case ENAMETOOLONG:
+    case posix::Failure::NameTooLong:
         return st::InvalidFileName;
     default:
         return st::FileNotFound;
@@ -160,7 +160,7 @@ Handle* Manager::handleOf(const void* posBlock)
     return h.generation == b.generation ? &h : nullptr;
 }
 
-int Manager::fileOf(dev_t device, ino_t inode) const
+int Manager::fileOf(uint64_t device, uint64_t inode) const
 {
     for (size_t i = 0; i < files_.size(); ++i) {
         if (files_[i].file && files_[i].device == device && files_[i].inode == inode)
@@ -235,13 +235,13 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
     if (slot < 0)
         return st::HandleTableFull;
 
-    struct stat sb;
-    if (::stat(name.c_str(), &sb) != 0)
-        return statusOfErrno(errno);
-    if (!S_ISREG(sb.st_mode))
+    posix::FileInfo info;
+    if (int error = posix::fileInfo(name, info))
+        return statusOfFailure(error);
+    if (!info.regular)
         return st::FileNotFound;
 
-    int fi = fileOf(sb.st_dev, sb.st_ino);
+    int fi = fileOf(info.device, info.inode);
     if (fi >= 0) {
         if (files_[fi].exclusive || mode == btr::mode::Exclusive)
             return st::FileInUse;
@@ -252,20 +252,20 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
         }
         if (fi < 0)
             return st::FileTableFull;
-        if (::access(name.c_str(), R_OK) != 0)
+        if (!posix::mayRead(name))
             return st::AccessDenied;
         int16_t status = st::Success;
         std::unique_ptr<DataFile> file;
         if (isStoreFile(name))
-            file = openStore(name, ::access(name.c_str(), W_OK) == 0, status);
+            file = openStore(name, posix::mayWrite(name), status);
         else
             file = openLegacyFile(name, status);
         if (!file)
             return status != st::Success ? status : st::NotADataFile;
         OpenFile& f = files_[fi];
         f.file = std::move(file);
-        f.device = sb.st_dev;
-        f.inode = sb.st_ino;
+        f.device = info.device;
+        f.inode = info.inode;
         f.handles = 0;
         f.exclusive = false;
         f.keyIndex.fill(-1);
@@ -324,15 +324,15 @@ int16_t Manager::create(
     const auto image = static_cast<const uint8_t*>(data);
     if (int16_t s = parseCreate(image, *dataLength, def))
         return s;
-    struct stat sb;
-    if (::stat(name.c_str(), &sb) == 0) {
+    posix::FileInfo info;
+    if (posix::fileInfo(name, info) == 0) {
         if (how == btr::create::NoReplace)
             return st::FileAlreadyExists;
         // A file written by the vendor's engine is only ever read here: replacing it would lose
         // the user's data.
         if (isLegacyFile(name))
             return st::OperationNotAllowed;
-        if (fileOf(sb.st_dev, sb.st_ino) >= 0)
+        if (fileOf(info.device, info.inode) >= 0)
             return st::FileInUse;
     }
     return createStore(
@@ -437,9 +437,7 @@ int16_t Manager::position(Handle& h, void* data, uint16_t* dataLength)
     uint32_t pos = 0;
     if (int16_t s = files_[h.file].file->getPosition(*h.cursor, pos))
         return s;
-    auto out = static_cast<uint8_t*>(data);
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<uint8_t>(pos >> (8 * i));
+    btr::le::put32(data, pos);
     *dataLength = 4;
     return st::Success;
 }

@@ -1,5 +1,7 @@
 #include "SpecBuffer.h"
 
+#include "LittleEndian.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -75,10 +77,9 @@ int32_t readField(const uint8_t* base, const Field& field)
     case Width::Unsigned8:
         return p[0];
     case Width::Signed16:
-        return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+        return static_cast<int16_t>(btr::le::get16(p));
     case Width::Signed32:
-        return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8)
-            | (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+        return static_cast<int32_t>(btr::le::get32(p));
     }
     return 0;
 }
@@ -87,9 +88,17 @@ void writeField(uint8_t* base, const Field& field, int32_t value)
 {
     uint8_t* p = base + field.offset;
     const auto bits = static_cast<uint32_t>(value);
-    const int bytes = field.width == Width::Unsigned8 ? 1 : field.width == Width::Signed16 ? 2 : 4;
-    for (int i = 0; i < bytes; ++i)
-        p[i] = static_cast<uint8_t>(bits >> (8 * i));
+    switch (field.width) {
+    case Width::Unsigned8:
+        p[0] = static_cast<uint8_t>(bits);
+        break;
+    case Width::Signed16:
+        btr::le::put16(p, static_cast<uint16_t>(bits));
+        break;
+    case Width::Signed32:
+        btr::le::put32(p, bits);
+        break;
+    }
 }
 
 int countKeys(const int16_t* keyFlags, int entryCount)
@@ -184,8 +193,8 @@ std::optional<AcsBlock> SpecBuffer::acs(int entryCount) const
     const uint8_t* p = data() + acsOffset(entryCount);
     AcsBlock block;
     block.Signature = p[0];
-    block.Name = acsNameFromBytes(p + 1);
-    std::memcpy(block.Table.data(), p + 1 + AcsNameSize, AcsTableSize);
+    block.Name = acsNameFromBytes(p + btr::layout::AcsNameOffset);
+    std::memcpy(block.Table.data(), p + btr::layout::AcsTableOffset, AcsTableSize);
     return block;
 }
 
@@ -195,10 +204,11 @@ bool SpecBuffer::setAcs(int entryCount, const AcsBlock& block)
         return false;
     uint8_t* p = data() + acsOffset(entryCount);
     p[0] = block.Signature;
-    std::memset(p + 1, 0, AcsNameSize);
+    uint8_t* name = p + btr::layout::AcsNameOffset;
+    std::memset(name, 0, AcsNameSize);
     // A name of exactly 8 characters fills the field and has no terminating zero.
-    std::copy_n(block.Name.begin(), std::min<size_t>(block.Name.size(), AcsNameSize), p + 1);
-    std::memcpy(p + 1 + AcsNameSize, block.Table.data(), AcsTableSize);
+    std::copy_n(block.Name.begin(), std::min<size_t>(block.Name.size(), AcsNameSize), name);
+    std::memcpy(p + btr::layout::AcsTableOffset, block.Table.data(), AcsTableSize);
     return true;
 }
 

@@ -9,6 +9,8 @@
 // 32-bit fields as signed. Writing a number keeps the low-order bits that fit the field.
 #pragma once
 
+#include "DefinitionLayout.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -17,16 +19,17 @@
 
 namespace spec {
 
-constexpr int BufferSize = 1920;
-constexpr int FileSpecSize = 16;
-constexpr int SegmentSize = 16;
-constexpr int AcsNameSize = 8;
-constexpr int AcsTableSize = 256;
-constexpr int AcsBlockSize = 1 + AcsNameSize + AcsTableSize; // 265
-constexpr uint8_t AcsSignature = 0xAC;
+// The layout's sizes under the names the window's code has always used.
+constexpr int BufferSize = btr::SpecBufferSize;
+constexpr int FileSpecSize = btr::layout::HeaderSize;
+constexpr int SegmentSize = btr::layout::SegmentSize;
+constexpr int AcsNameSize = btr::layout::AcsNameSize;
+constexpr int AcsTableSize = btr::layout::AcsTableSize;
+constexpr int AcsBlockSize = btr::layout::AcsBlockSize;
+constexpr uint8_t AcsSignature = btr::layout::AcsSignature;
 // The most segment entries that fit the buffer, without and with a collating sequence.
-constexpr int MaxEntries = (BufferSize - FileSpecSize) / SegmentSize;                       // 119
-constexpr int MaxEntriesWithAcs = (BufferSize - FileSpecSize - AcsBlockSize) / SegmentSize; // 102
+constexpr int MaxEntries = btr::layout::MaxSegments;
+constexpr int MaxEntriesWithAcs = btr::layout::MaxSegmentsWithAcs;
 
 // How a field is shown and stored: its width and whether its value reads as signed.
 enum class Width : uint8_t { Signed16, Unsigned8, Signed32 };
@@ -40,29 +43,31 @@ struct Field
 
 // File header fields, in the order of the window's eight header edits.
 namespace file {
-constexpr Field RecordLength {"RecordLength", 0, Width::Signed16};
-constexpr Field PageSize {"PageSize", 2, Width::Signed16};
-constexpr Field NumIndexes {"NumIndexes", 4, Width::Signed16};
-constexpr Field NumRecords {"NumRecords", 6, Width::Signed32};
-constexpr Field FileFlags {"FileFlags", 10, Width::Signed16};
-constexpr Field DuplicatePointers {"DuplicatePointers", 12, Width::Unsigned8};
-constexpr Field Reserved {"Reserved", 13, Width::Unsigned8};
-constexpr Field UnusedPages {"UnusedPages", 14, Width::Signed16};
+constexpr Field RecordLength {"RecordLength", btr::layout::file::RecordLength, Width::Signed16};
+constexpr Field PageSize {"PageSize", btr::layout::file::PageSize, Width::Signed16};
+constexpr Field NumIndexes {"NumIndexes", btr::layout::file::NumIndexes, Width::Signed16};
+constexpr Field NumRecords {"NumRecords", btr::layout::file::NumRecords, Width::Signed32};
+constexpr Field FileFlags {"FileFlags", btr::layout::file::FileFlags, Width::Signed16};
+constexpr Field DuplicatePointers {
+    "DuplicatePointers", btr::layout::file::DuplicatePointers, Width::Unsigned8};
+constexpr Field Reserved {"Reserved", btr::layout::file::Reserved, Width::Unsigned8};
+constexpr Field UnusedPages {"UnusedPages", btr::layout::file::UnusedPages, Width::Signed16};
 constexpr std::array<Field, 8> All {RecordLength, PageSize, NumIndexes, NumRecords, FileFlags,
     DuplicatePointers, Reserved, UnusedPages};
 } // namespace file
 
 // Key segment fields, in the order of the key grid's columns 1 to 9.
 namespace segment {
-constexpr Field Position {"Position", 0, Width::Signed16};
-constexpr Field Length {"Length", 2, Width::Signed16};
-constexpr Field KeyFlags {"KeyFlags", 4, Width::Signed16};
-constexpr Field NumKeyValues {"NumKeyValues", 6, Width::Signed32};
-constexpr Field ExtendedType {"ExtendedType", 10, Width::Unsigned8};
-constexpr Field NullValue {"NullValue", 11, Width::Unsigned8};
-constexpr Field Reserved {"Reserved", 12, Width::Signed16};
-constexpr Field ManualKeyNumber {"ManualKeyNumber", 14, Width::Unsigned8};
-constexpr Field AcsNumber {"AcsNumber", 15, Width::Unsigned8};
+constexpr Field Position {"Position", btr::layout::segment::Position, Width::Signed16};
+constexpr Field Length {"Length", btr::layout::segment::Length, Width::Signed16};
+constexpr Field KeyFlags {"KeyFlags", btr::layout::segment::KeyFlags, Width::Signed16};
+constexpr Field NumKeyValues {"NumKeyValues", btr::layout::segment::NumKeyValues, Width::Signed32};
+constexpr Field ExtendedType {"ExtendedType", btr::layout::segment::ExtendedType, Width::Unsigned8};
+constexpr Field NullValue {"NullValue", btr::layout::segment::NullValue, Width::Unsigned8};
+constexpr Field Reserved {"Reserved", btr::layout::segment::Reserved, Width::Signed16};
+constexpr Field ManualKeyNumber {
+    "ManualKeyNumber", btr::layout::segment::ManualKeyNumber, Width::Unsigned8};
+constexpr Field AcsNumber {"AcsNumber", btr::layout::segment::AcsNumber, Width::Unsigned8};
 constexpr std::array<Field, 9> All {Position, Length, KeyFlags, NumKeyValues, ExtendedType,
     NullValue, Reserved, ManualKeyNumber, AcsNumber};
 } // namespace segment
@@ -119,33 +124,34 @@ struct FlagBit
 extern const std::array<FlagBit, 12> FileFlagBits;
 extern const std::array<FlagBit, 11> KeyFlagBits;
 
+// The flag bits under the names of the window's check boxes.
 namespace fileflag {
-constexpr uint16_t VarLen = 0x0001;
-constexpr uint16_t BlankTrunc = 0x0002;
-constexpr uint16_t PreAlloc = 0x0004;
-constexpr uint16_t DataCompress = 0x0008;
-constexpr uint16_t KeyOnly = 0x0010;
-constexpr uint16_t IndexBalance = 0x0020;
-constexpr uint16_t Free10 = 0x0040;
-constexpr uint16_t Free20 = 0x0080;
-constexpr uint16_t DuplPointers = 0x0100;
-constexpr uint16_t Reserved = 0x0200;
-constexpr uint16_t KeyNumbersGiven = 0x0400;
-constexpr uint16_t UseVats = 0x0800;
+constexpr uint16_t VarLen = btr::fileflag::VariableLength;
+constexpr uint16_t BlankTrunc = btr::fileflag::BlankTruncation;
+constexpr uint16_t PreAlloc = btr::fileflag::PreAllocation;
+constexpr uint16_t DataCompress = btr::fileflag::Compressed;
+constexpr uint16_t KeyOnly = btr::fileflag::KeyOnly;
+constexpr uint16_t IndexBalance = btr::fileflag::IndexBalance;
+constexpr uint16_t Free10 = btr::fileflag::Free10;
+constexpr uint16_t Free20 = btr::fileflag::Free20;
+constexpr uint16_t DuplPointers = btr::fileflag::DuplicatePointers;
+constexpr uint16_t Reserved = btr::fileflag::Reserved;
+constexpr uint16_t KeyNumbersGiven = btr::fileflag::KeyNumbersGiven;
+constexpr uint16_t UseVats = btr::fileflag::UseVats;
 } // namespace fileflag
 
 namespace keyflag {
-constexpr uint16_t Duplicates = 0x0001;
-constexpr uint16_t Modifiable = 0x0002;
-constexpr uint16_t Binary = 0x0004;
-constexpr uint16_t NullAllSegments = 0x0008;
-constexpr uint16_t Segmented = 0x0010;
-constexpr uint16_t Acs = 0x0020;
-constexpr uint16_t Descending = 0x0040;
-constexpr uint16_t RepeatDuplicates = 0x0080;
-constexpr uint16_t ExtendedType = 0x0100;
-constexpr uint16_t NullAnySegment = 0x0200;
-constexpr uint16_t CaseInsensitive = 0x0400;
+constexpr uint16_t Duplicates = btr::keyflag::Duplicates;
+constexpr uint16_t Modifiable = btr::keyflag::Modifiable;
+constexpr uint16_t Binary = btr::keyflag::Binary;
+constexpr uint16_t NullAllSegments = btr::keyflag::NullAll;
+constexpr uint16_t Segmented = btr::keyflag::Segmented;
+constexpr uint16_t Acs = btr::keyflag::Acs;
+constexpr uint16_t Descending = btr::keyflag::Descending;
+constexpr uint16_t RepeatDuplicates = btr::keyflag::RepeatingDuplicates;
+constexpr uint16_t ExtendedType = btr::keyflag::ExtendedType;
+constexpr uint16_t NullAnySegment = btr::keyflag::NullAny;
+constexpr uint16_t CaseInsensitive = btr::keyflag::CaseInsensitive;
 } // namespace keyflag
 
 // Extended key types and the items of the window's extended-type combo box.
@@ -158,23 +164,7 @@ struct ExtType
 
 extern const std::array<ExtType, 15> ExtTypes;
 
-namespace exttype {
-constexpr uint8_t String = 0;
-constexpr uint8_t Integer = 1;
-constexpr uint8_t Float = 2;
-constexpr uint8_t Date = 3;
-constexpr uint8_t Time = 4;
-constexpr uint8_t Decimal = 5;
-constexpr uint8_t Money = 6;
-constexpr uint8_t Logical = 7;
-constexpr uint8_t Numeric = 8;
-constexpr uint8_t BFloat = 9;
-constexpr uint8_t LString = 10;
-constexpr uint8_t ZString = 11;
-constexpr uint8_t Unsigned = 14;
-constexpr uint8_t Autoincrement = 15;
-constexpr uint8_t SignSeparate = 17;
-} // namespace exttype
+namespace exttype = btr::exttype;
 
 // The combo box item for a type code, or -1 when the code has no item (12, 13, 16, 18-255).
 int comboIndexForCode(int code);

@@ -1,5 +1,7 @@
 #include "LegacyDataFile.h"
 
+#include "KeyOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,16 +9,11 @@ namespace recman::legacy {
 
 namespace {
 
-// Writes answer this: the file belongs to the vendor's engine and is only read here.
-constexpr int16_t OperationNotAllowed = 41;
-constexpr int16_t InvalidPositioning = 8;
-constexpr int16_t DataBufferTooShort = 22;
-
 class LegacyCursor : public Cursor
 {
 public:
     Locator current = 0;
-    size_t ordinal = 0; // place in the key index of `keyIndex`
+    size_t ordinal = 0; // place in the key order of `keyIndex`
 };
 
 } // namespace
@@ -44,7 +41,8 @@ std::unique_ptr<Cursor> LegacyDataFile::newCursor()
 
 int16_t LegacyDataFile::insert(Cursor&, uint8_t*, uint16_t, int, uint8_t*)
 {
-    return OperationNotAllowed;
+    // The file belongs to the vendor's engine and is only read here.
+    return status::OperationNotAllowed;
 }
 
 int16_t LegacyDataFile::deliver(Locator loc, int keyIndex, ReadTarget& target)
@@ -56,26 +54,26 @@ int16_t LegacyDataFile::deliver(Locator loc, int keyIndex, ReadTarget& target)
         std::memcpy(target.data, record_.data(), std::min<size_t>(record_.size(), target.capacity));
     if (keyIndex >= 0 && target.keyValue)
         codecs_[size_t(keyIndex)]->extractValue(record_.data(), record_.size(), target.keyValue);
-    return record_.size() > target.capacity ? DataBufferTooShort : status::Success;
+    return record_.size() > target.capacity ? status::DataBufferTooShort : status::Success;
 }
 
 int16_t LegacyDataFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
 {
     auto& c = static_cast<LegacyCursor&>(cursor);
     int16_t s = status::Success;
-    const KeyIndex* index = file_->keyIndex(keyIndex, s);
-    if (!index)
+    const KeyOrder* order = file_->keyOrder(keyIndex, s);
+    if (!order)
         return s;
-    if (index->size() == 0) {
+    if (order->size() == 0) {
         c.keyIndex = -1;
         c.hasCurrent = false;
         return status::EndOfFile;
     }
-    if ((s = deliver(index->locator(0), keyIndex, target)) == status::IoError)
+    if ((s = deliver(order->locator(0), keyIndex, target)) == status::IoError)
         return s;
     c.keyIndex = keyIndex;
     c.ordinal = 0;
-    c.current = index->locator(0);
+    c.current = order->locator(0);
     c.hasCurrent = true;
     return s;
 }
@@ -84,15 +82,15 @@ int16_t LegacyDataFile::getNext(Cursor& cursor, ReadTarget& target)
 {
     auto& c = static_cast<LegacyCursor&>(cursor);
     int16_t s = status::Success;
-    const KeyIndex* index = file_->keyIndex(c.keyIndex, s);
-    if (!index)
+    const KeyOrder* order = file_->keyOrder(c.keyIndex, s);
+    if (!order)
         return s;
-    if (c.ordinal + 1 >= index->size())
+    if (c.ordinal + 1 >= order->size())
         return status::EndOfFile;
-    if ((s = deliver(index->locator(c.ordinal + 1), c.keyIndex, target)) == status::IoError)
+    if ((s = deliver(order->locator(c.ordinal + 1), c.keyIndex, target)) == status::IoError)
         return s;
     ++c.ordinal;
-    c.current = index->locator(c.ordinal);
+    c.current = order->locator(c.ordinal);
     c.hasCurrent = true;
     return s;
 }
@@ -118,7 +116,7 @@ int16_t LegacyDataFile::stepNext(Cursor& cursor, ReadTarget& target)
 {
     auto& c = static_cast<LegacyCursor&>(cursor);
     if (!c.hasCurrent)
-        return InvalidPositioning;
+        return status::InvalidPositioning;
     Locator loc = c.current;
     int16_t s = file_->stepNext(loc);
     if (s != status::Success || (s = deliver(loc, -1, target)) == status::IoError)
@@ -132,9 +130,27 @@ int16_t LegacyDataFile::getPosition(const Cursor& cursor, uint32_t& position)
 {
     const auto& c = static_cast<const LegacyCursor&>(cursor);
     if (!c.hasCurrent)
-        return InvalidPositioning;
+        return status::InvalidPositioning;
     position = file_->position(c.current);
     return status::Success;
 }
 
 } // namespace recman::legacy
+
+namespace recman {
+
+std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& status)
+{
+    std::string reason; // the status says enough to the caller; the reason serves diagnostics
+    auto file = legacy::LegacyFile::open(path, status, reason);
+    if (!file)
+        return nullptr;
+    return std::make_unique<legacy::LegacyDataFile>(std::move(file));
+}
+
+bool isLegacyFile(const std::string& path)
+{
+    return legacy::LegacyFile::carriesControlRecord(path);
+}
+
+} // namespace recman

@@ -1,5 +1,6 @@
-// A file written by the vendor's engine, as the entry point sees an open data file: read-only,
-// stepped in page order and walked in key order through indexes sorted on first use.
+// Files written by the vendor's engine, as the entry point sees them: how to tell one and open
+// it, and the open data file itself (read-only, stepped in page order and walked in key order
+// through orders sorted on first use).
 #pragma once
 
 #include "DataFile.h"
@@ -7,7 +8,21 @@
 #include "LegacyFile.h"
 
 #include <memory>
+#include <string>
 #include <vector>
+
+namespace recman {
+
+// Opens a file that is not one of our own stores: a file written by the vendor's engine, read in
+// place. Returns null with `status` 30 when the file is not a readable legacy file (or 2 when it
+// is one but damaged).
+std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& status);
+
+// The file carries a control record of the vendor's engine (of any version, read here or not):
+// such a file is never replaced by Create.
+bool isLegacyFile(const std::string& path);
+
+} // namespace recman
 
 namespace recman::legacy {
 

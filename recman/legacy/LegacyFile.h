@@ -7,6 +7,7 @@
 #pragma once
 
 #include "Definition.h"
+#include "Posix.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,14 +16,8 @@
 
 namespace recman::legacy {
 
-// Statuses the reader answers with (the record manager's codes).
-namespace status {
-constexpr int16_t Success = 0;
-constexpr int16_t IoError = 2;
-constexpr int16_t InvalidKeyNumber = 6;
-constexpr int16_t EndOfFile = 9;
-constexpr int16_t NotADataFile = 30;
-} // namespace status
+// The reader answers with the record manager's statuses.
+namespace status = btr::status;
 
 // Where a record lives: the index of its data page in physical (step) order, and its slot on the
 // page. Locators compare in step order.
@@ -31,32 +26,16 @@ constexpr Locator makeLocator(uint32_t dataPage, uint32_t slot)
 {
     return (uint64_t(dataPage) << 16) | slot;
 }
-
-// The sorted index of one key: every record whose key is not null, as (encoded key, locator)
-// pairs ordered by the encoded key, records with equal keys in the order of the file's duplicate
-// chain (in step order where the key keeps no chain). The encoded keys live in one byte array;
-// the records themselves are not copied.
-class KeyIndex
+constexpr uint64_t locatorPage(Locator loc)
 {
-public:
-    size_t size() const { return entries_.size(); }
-    Locator locator(size_t i) const { return makeLocator(entries_[i].dataPage, entries_[i].slot); }
-    // Bytes the index holds (for reports on memory use).
-    size_t memoryUse() const;
+    return loc >> 16;
+}
+constexpr uint32_t locatorSlot(Locator loc)
+{
+    return uint32_t(loc & 0xFFFF);
+}
 
-private:
-    friend class LegacyFile;
-    // 12 bytes per record, besides its encoded key.
-    struct Entry
-    {
-        uint32_t offset; // of the encoded key in keys_
-        uint32_t dataPage;
-        uint16_t slot;
-        uint16_t length; // of the encoded key
-    };
-    std::vector<uint8_t> keys_;
-    std::vector<Entry> entries_;
-};
+class KeyOrder;
 
 class LegacyFile
 {
@@ -96,31 +75,52 @@ public:
     // its slot, counted in physical pages in 5.x files and in logical pages in 6.x files.
     uint32_t position(Locator loc) const;
 
-    // The sorted index of `keys()[keyIndex]`, built on first use. Null with status 6 for a key
-    // the file does not have, 2 when the file cannot be read.
-    const KeyIndex* keyIndex(int keyIndex, int16_t& status);
+    // The records of `keys()[keyIndex]` in key order, sorted on first use. Null with status 6
+    // for a key the file does not have, 2 when the file cannot be read.
+    const KeyOrder* keyOrder(int keyIndex, int16_t& status);
 
 private:
-    LegacyFile() = default;
+    LegacyFile();
+
+    // The control record (ControlRecord.cpp).
     int16_t parse(std::string& reason);
     int16_t parseV5(std::string& reason);
     int16_t parseV6(std::string& reason);
     int16_t readKeySpecs(const uint8_t* fcr, const std::vector<uint32_t>& firstSpecs, bool v6,
         std::vector<uint32_t>& acsPages, std::string& reason);
     int16_t loadAcsBlocks(const std::vector<uint32_t>& acsPages, std::string& reason);
+
+    // Where the pages are (PageTable.cpp): the data pages in step order, and in 6.x files the
+    // logical pages the allocation table maps.
+    int16_t findDataPagesV5(std::string& reason);
+    int16_t readPageTable(const std::vector<uint8_t>& fcr, std::string& reason);
+    void addDataPage(uint32_t physical, uint32_t addressPage);
+    // 6.x: the physical page of a logical page the table gives this type; false for none.
+    bool mapLogical(uint32_t logical, uint8_t type, uint32_t& physical) const;
+    // 6.x: the lowest logical page of this type, 0 for none.
+    uint32_t firstLogicalOfType(uint8_t type) const;
+    // The physical page of a variable-data page a record's pointer names.
+    int16_t variablePage(uint32_t page, uint32_t& physical) const;
+
+    // Reading pages (LegacyFile.cpp).
     int16_t readPhysical(uint32_t page, std::vector<uint8_t>& buffer);
     const uint8_t* loadPage(uint32_t physicalPage, int16_t& status);
+    // Of the two copies at `first` and `first + 1` that begin with `mark`, the current one (the
+    // higher usage count): the other is a shadow left from before the last change.
+    bool pickCurrent(uint32_t first, const uint8_t (&mark)[2], std::vector<uint8_t>& out);
+
+    // Slots and records (Records.cpp).
     int16_t slotOf(Locator loc, const uint8_t*& slot);
     bool slotInUse(const uint8_t* slot, uint32_t ordinal) const;
     void readFreeChain(uint32_t head);
     int16_t seekUsed(uint32_t dataPage, uint32_t slot, Locator& loc);
-    int16_t appendVariablePart(const uint8_t pointer[4], std::vector<uint8_t>& out);
-    int16_t variablePage(uint32_t page, uint32_t& physical) const;
-    void addDataPage(uint32_t physical, uint32_t addressPage);
+    int16_t appendVariablePart(const uint8_t* pointer, std::vector<uint8_t>& out);
     bool slotOfAddress(uint32_t address, uint32_t& ordinal) const;
-    void orderDuplicates(KeyIndex& index, const std::vector<uint32_t>& nextOf) const;
 
-    int fd_ = -1;
+    // Key order (KeyOrder.cpp).
+    void orderDuplicates(KeyOrder& order, const std::vector<uint32_t>& nextOf) const;
+
+    posix::ReadOnlyFile file_;
     uint64_t fileSize_ = 0;
     uint32_t pageSize_ = 0;
     uint32_t filePages_ = 0;
@@ -143,7 +143,7 @@ private:
     bool freeChainRead_ = false;
     std::vector<uint32_t> logicalToPhysical_; // 6.x: from the page allocation table (0 = none)
     std::vector<uint8_t> logicalType_;        // 6.x: page type of each logical page
-    std::vector<std::unique_ptr<KeyIndex>> indexes_;
+    std::vector<std::unique_ptr<KeyOrder>> orders_;
 
     // A few recently read pages, each page number in its own place (page number modulo the
     // count): a record's data page and the pages of its variable part stay at hand together.

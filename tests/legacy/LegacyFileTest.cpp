@@ -3,6 +3,7 @@
 #include "LegacyFile.h"
 #include "Fixtures.h"
 #include "KeyCodec.h"
+#include "KeyOrder.h"
 
 #include <gtest/gtest.h>
 
@@ -168,7 +169,7 @@ TEST_P(FixtureTest, EveryKeyReturnsItsRecordsInCodecOrder)
     for (size_t k = 0; k < def.keys.size(); ++k) {
         SCOPED_TRACE(testing::Message() << "key " << k);
         int16_t s = -1;
-        const KeyIndex* index = file->keyIndex(int(k), s);
+        const KeyOrder* index = file->keyOrder(int(k), s);
         ASSERT_EQ(s, 0);
         ASSERT_TRUE(index);
         ASSERT_EQ(index->size(), stepped.size()); // no key of these files can be null
@@ -278,7 +279,7 @@ TEST(VariableLengthFile, KeysOrderByTheirIntegers)
     ASSERT_TRUE(file);
     for (int k = 0; k < 2; ++k) {
         int16_t s = -1;
-        const KeyIndex* index = file->keyIndex(k, s);
+        const KeyOrder* index = file->keyOrder(k, s);
         ASSERT_TRUE(index);
         std::vector<std::pair<int, int>> expected, got;
         for (int i = 0; i < 1024; ++i)
@@ -302,7 +303,7 @@ TEST(FixedLengthFile, SignedIntegerKeyPutsNegativeValuesFirst)
     auto file = openFixture("MBBSEMU.DAT");
     ASSERT_TRUE(file);
     int16_t s = -1;
-    const KeyIndex* index = file->keyIndex(1, s);
+    const KeyOrder* index = file->keyOrder(1, s);
     ASSERT_TRUE(index);
     std::vector<int32_t> values;
     std::vector<uint8_t> record;
@@ -332,7 +333,7 @@ void putLink(std::vector<uint8_t>& b, size_t at, uint32_t link)
 
 // Records of equal value come in the order of the file's duplicate chain, which after reused
 // slots is not page order; a chain that does not hold together leaves page order.
-TEST(KeyIndex, DuplicatesFollowTheirChain)
+TEST(KeyOrder, DuplicatesFollowTheirChain)
 {
     REQUIRE_LEGACY_FIXTURES();
     // MBBSEMU.DAT: the four records all have key 0 value "Sysop", chained in slot order through
@@ -368,7 +369,7 @@ TEST(KeyIndex, DuplicatesFollowTheirChain)
         std::string reason;
         auto file = LegacyFile::open(dir.path("CHAIN.DAT"), s, reason);
         ASSERT_TRUE(file) << reason;
-        const KeyIndex* index = file->keyIndex(0, s);
+        const KeyOrder* index = file->keyOrder(0, s);
         ASSERT_TRUE(index);
         std::vector<int> got;
         for (size_t i = 0; i < index->size(); ++i)
@@ -435,14 +436,14 @@ TEST(FreeSlots, DeletedChainAndFreedSlotsAreTold)
     }
 }
 
-TEST(KeyIndex, UnknownKeyAnswersInvalidKeyNumber)
+TEST(KeyOrder, UnknownKeyAnswersInvalidKeyNumber)
 {
     REQUIRE_LEGACY_FIXTURES();
     auto file = openFixture("MBBSEMU.DAT");
     ASSERT_TRUE(file);
     for (int k : {-1, 4, 119}) {
         int16_t s = -1;
-        EXPECT_EQ(file->keyIndex(k, s), nullptr);
+        EXPECT_EQ(file->keyOrder(k, s), nullptr);
         EXPECT_EQ(s, status::InvalidKeyNumber);
     }
 }

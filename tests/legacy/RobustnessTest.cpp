@@ -1,5 +1,6 @@
 // Files the reader must refuse, damaged files it must survive, and files it must leave untouched.
 #include "Fixtures.h"
+#include "KeyOrder.h"
 #include "LegacyFile.h"
 
 #include <gtest/gtest.h>
@@ -193,7 +194,7 @@ int16_t readEverything(const std::filesystem::path& path, int16_t& openStatus)
     if (s != status::EndOfFile)
         return s;
     for (size_t k = 0; k < file->definition().keys.size(); ++k) {
-        const KeyIndex* index = file->keyIndex(int(k), s);
+        const KeyOrder* index = file->keyOrder(int(k), s);
         if (!index)
             return s;
         for (size_t i = 0; i < index->size(); ++i)

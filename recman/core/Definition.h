@@ -2,57 +2,45 @@
 // legacy file's control record), validated, and written back as a Stat image.
 #pragma once
 
+#include "DefinitionLayout.h"
+
 #include <array>
 #include <cstdint>
 #include <vector>
 
 namespace recman {
 
-constexpr int HeaderSize = 16;
-constexpr int SegmentSize = 16;
-constexpr int AcsBlockSize = 265; // signature 0xAC, 8-byte name, 256-byte table
-constexpr int MaxKeys = 119;
-constexpr uint8_t AcsSignature = 0xAC;
+// The definition layout and its bits are the entry point's contract; the record manager uses them
+// under the contract's names.
+using btr::layout::AcsBlockSize;
+using btr::layout::AcsSignature;
+using btr::layout::HeaderSize;
+using btr::layout::SegmentSize;
+namespace fileflag = btr::fileflag;
+namespace keyflag = btr::keyflag;
 
-// File flag bits (header FileFlags).
-namespace fileflag {
-constexpr uint16_t VariableLength = 0x0001;
-constexpr uint16_t KeyOnly = 0x0010;
-constexpr uint16_t KeyNumbersGiven = 0x0400;
-} // namespace fileflag
-
-// Key flag bits (segment KeyFlags).
-namespace keyflag {
-constexpr uint16_t Duplicates = 0x0001;
-constexpr uint16_t Modifiable = 0x0002;
-constexpr uint16_t Binary = 0x0004;
-constexpr uint16_t NullAll = 0x0008;
-constexpr uint16_t Segmented = 0x0010;
-constexpr uint16_t Acs = 0x0020;
-constexpr uint16_t Descending = 0x0040;
-constexpr uint16_t RepeatingDuplicates = 0x0080;
-constexpr uint16_t ExtendedType = 0x0100;
-constexpr uint16_t NullAny = 0x0200;
-constexpr uint16_t CaseInsensitive = 0x0400;
-} // namespace keyflag
+// A key has at least one segment, so a file has no more keys than the layout has segment entries.
+constexpr int MaxKeys = btr::layout::MaxSegments;
+// The bytes a key value is made of; also the longest segment.
+constexpr int MaxKeyLength = 255;
 
 // What a segment holds, from its extended type (flag 0x100) or, without one, from the binary flag.
 enum class SegmentType : uint8_t {
-    String = 0,
-    Integer = 1,
-    Float = 2,
-    Date = 3,
-    Time = 4,
-    Decimal = 5,
-    Money = 6,
-    Logical = 7,
-    Numeric = 8,
-    BFloat = 9,
-    LString = 10,
-    ZString = 11,
-    Unsigned = 14,
-    Autoincrement = 15,
-    SignSeparate = 17,
+    String = btr::exttype::String,
+    Integer = btr::exttype::Integer,
+    Float = btr::exttype::Float,
+    Date = btr::exttype::Date,
+    Time = btr::exttype::Time,
+    Decimal = btr::exttype::Decimal,
+    Money = btr::exttype::Money,
+    Logical = btr::exttype::Logical,
+    Numeric = btr::exttype::Numeric,
+    BFloat = btr::exttype::BFloat,
+    LString = btr::exttype::LString,
+    ZString = btr::exttype::ZString,
+    Unsigned = btr::exttype::Unsigned,
+    Autoincrement = btr::exttype::Autoincrement,
+    SignSeparate = btr::exttype::SignSeparate,
     OldString,   // no extended type, binary flag clear
     OldBinary,   // no extended type, binary flag set
     Unsupported, // an extended type code that is not a key type
@@ -90,14 +78,14 @@ struct Key
     int totalLength() const;    // bytes of the key value (sum of segment lengths)
 };
 
-using AcsTable = std::array<uint8_t, 256>;
+using AcsTable = std::array<uint8_t, btr::layout::AcsTableSize>;
 
 struct AcsBlockDef
 {
     std::array<uint8_t, AcsBlockSize> bytes {}; // stored and reported back as given
     uint8_t signature() const { return bytes[0]; }
-    const uint8_t* name() const { return bytes.data() + 1; } // 8 bytes, zero-padded
-    const uint8_t* table() const { return bytes.data() + 9; }
+    const uint8_t* name() const { return bytes.data() + btr::layout::AcsNameOffset; } // 8 bytes
+    const uint8_t* table() const { return bytes.data() + btr::layout::AcsTableOffset; }
 };
 
 struct Definition
@@ -112,8 +100,8 @@ struct Definition
     std::vector<Key> keys;              // in definition order (the order of the segment entries)
     std::vector<AcsBlockDef> acsBlocks; // block n is the one AcsNumber n selects
 
-    bool variableLength() const { return fileFlags & 0x0001; }
-    bool keyOnly() const { return fileFlags & 0x0010; }
+    bool variableLength() const { return fileFlags & fileflag::VariableLength; }
+    bool keyOnly() const { return fileFlags & fileflag::KeyOnly; }
     int segmentCount() const;
     // Bytes the definition takes in the Stat/Create layout.
     int imageSize() const;

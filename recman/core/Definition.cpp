@@ -1,6 +1,6 @@
 #include "Definition.h"
 
-#include "Bytes.h"
+#include "LittleEndian.h"
 
 #include <algorithm>
 #include <bitset>
@@ -10,22 +10,14 @@ namespace recman {
 
 namespace {
 
-// Status codes Create answers.
-constexpr int16_t Ok = 0;
-constexpr int16_t InvalidKeyNumber = 6;
-constexpr int16_t DataBufferTooShort = 22;
-constexpr int16_t PageSizeError = 24;
-constexpr int16_t NumberOfKeys = 26;
-constexpr int16_t InvalidKeyPosition = 27;
-constexpr int16_t InvalidRecordLength = 28;
-constexpr int16_t InvalidKeyLength = 29;
-constexpr int16_t InconsistentKeyFlags = 45;
-constexpr int16_t InvalidCollatingSequence = 48;
-constexpr int16_t KeyTypeError = 49;
-constexpr int16_t AutoincrementError = 55;
+using namespace btr::status;
+namespace file = btr::layout::file;
+namespace seg = btr::layout::segment;
+using btr::le::get16;
+using btr::le::get32;
+using btr::le::put16;
+using btr::le::put32;
 
-// The bytes a key is made of; also the largest segment.
-constexpr int MaxKeyLength = 255;
 // Per record, a key with linked duplicates keeps an 8-byte chain pointer and a variable-length
 // record a 4-byte pointer to its variable part; both count against the page.
 constexpr int LinkedDuplicateOverhead = 8;
@@ -60,29 +52,29 @@ int segmentLimit(int pageSize)
 Segment readSegment(const uint8_t* p)
 {
     Segment s;
-    s.position = readU16(p);
-    s.length = readU16(p + 2);
-    s.flags = readU16(p + 4);
-    s.numKeyValues = readU32(p + 6);
-    s.extType = p[10];
-    s.nullValue = p[11];
-    s.reserved = readU16(p + 12);
-    s.manualKeyNumber = p[14];
-    s.acsNumber = p[15];
+    s.position = get16(p + seg::Position);
+    s.length = get16(p + seg::Length);
+    s.flags = get16(p + seg::KeyFlags);
+    s.numKeyValues = get32(p + seg::NumKeyValues);
+    s.extType = p[seg::ExtendedType];
+    s.nullValue = p[seg::NullValue];
+    s.reserved = get16(p + seg::Reserved);
+    s.manualKeyNumber = p[seg::ManualKeyNumber];
+    s.acsNumber = p[seg::AcsNumber];
     return s;
 }
 
 void writeSegment(uint8_t* p, const Segment& s, uint32_t numKeyValues)
 {
-    writeU16(p, s.position);
-    writeU16(p + 2, s.length);
-    writeU16(p + 4, s.flags);
-    writeU32(p + 6, numKeyValues);
-    p[10] = s.extType;
-    p[11] = s.nullValue;
-    writeU16(p + 12, s.reserved);
-    p[14] = s.manualKeyNumber;
-    p[15] = s.acsNumber;
+    put16(p + seg::Position, s.position);
+    put16(p + seg::Length, s.length);
+    put16(p + seg::KeyFlags, s.flags);
+    put32(p + seg::NumKeyValues, numKeyValues);
+    p[seg::ExtendedType] = s.extType;
+    p[seg::NullValue] = s.nullValue;
+    put16(p + seg::Reserved, s.reserved);
+    p[seg::ManualKeyNumber] = s.manualKeyNumber;
+    p[seg::AcsNumber] = s.acsNumber;
 }
 
 bool lengthAllowed(const Segment& s)
@@ -127,21 +119,21 @@ SegmentType Segment::type() const
     if (!(flags & keyflag::ExtendedType))
         return (flags & keyflag::Binary) ? SegmentType::OldBinary : SegmentType::OldString;
     switch (extType) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-    case 14:
-    case 15:
-    case 17:
+    case btr::exttype::String:
+    case btr::exttype::Integer:
+    case btr::exttype::Float:
+    case btr::exttype::Date:
+    case btr::exttype::Time:
+    case btr::exttype::Decimal:
+    case btr::exttype::Money:
+    case btr::exttype::Logical:
+    case btr::exttype::Numeric:
+    case btr::exttype::BFloat:
+    case btr::exttype::LString:
+    case btr::exttype::ZString:
+    case btr::exttype::Unsigned:
+    case btr::exttype::Autoincrement:
+    case btr::exttype::SignSeparate:
         return SegmentType(extType);
     default:
         return SegmentType::Unsupported;
@@ -226,14 +218,14 @@ std::vector<uint8_t> Definition::statImage(
 {
     std::vector<uint8_t> image(size_t(imageSize()), 0);
     uint8_t* p = image.data();
-    writeU16(p, recordLength);
-    writeU16(p + 2, pageSize);
-    writeU16(p + 4, uint16_t(keys.size()));
-    writeU32(p + 6, liveRecords);
-    writeU16(p + 10, fileFlags);
-    p[12] = duplicatePointers;
-    p[13] = reserved;
-    writeU16(p + 14, liveUnusedPages);
+    put16(p + file::RecordLength, recordLength);
+    put16(p + file::PageSize, pageSize);
+    put16(p + file::NumIndexes, uint16_t(keys.size()));
+    put32(p + file::NumRecords, liveRecords);
+    put16(p + file::FileFlags, fileFlags);
+    p[file::DuplicatePointers] = duplicatePointers;
+    p[file::Reserved] = reserved;
+    put16(p + file::UnusedPages, liveUnusedPages);
     p += HeaderSize;
     for (size_t k = 0; k < keys.size(); ++k) {
         const uint32_t values = k < keyValues.size() ? keyValues[k] : 0;
@@ -255,14 +247,14 @@ int16_t parseCreate(const uint8_t* data, uint16_t length, Definition& out)
         return DataBufferTooShort;
 
     Definition def;
-    def.recordLength = readU16(data);
-    def.pageSize = readU16(data + 2);
-    const int numIndexes = int16_t(readU16(data + 4));
-    def.numRecords = readU32(data + 6);
-    def.fileFlags = readU16(data + 10);
-    def.duplicatePointers = data[12];
-    def.reserved = data[13];
-    def.unusedPages = readU16(data + 14);
+    def.recordLength = get16(data + file::RecordLength);
+    def.pageSize = get16(data + file::PageSize);
+    const int numIndexes = int16_t(get16(data + file::NumIndexes));
+    def.numRecords = get32(data + file::NumRecords);
+    def.fileFlags = get16(data + file::FileFlags);
+    def.duplicatePointers = data[file::DuplicatePointers];
+    def.reserved = data[file::Reserved];
+    def.unusedPages = get16(data + file::UnusedPages);
 
     if (!pageSizeAllowed(def.pageSize))
         return PageSizeError;
@@ -382,7 +374,7 @@ int16_t parseCreate(const uint8_t* data, uint16_t length, Definition& out)
                 return InvalidCollatingSequence;
 
     out = std::move(def);
-    return Ok;
+    return Success;
 }
 
 } // namespace recman

@@ -14,15 +14,6 @@
 
 namespace recman {
 
-// `PRAGMA application_id` of our stores ("VrnK") and the format version in `user_version`.
-constexpr int32_t StoreApplicationId = 0x56726e4b;
-constexpr int32_t StoreFormatVersion = 1;
-
-// Writes are bundled into one transaction, committed at Close, after this many writes, or on
-// the first call once the bundle has been open this long.
-constexpr int BundleMaxOperations = 10000;
-constexpr std::chrono::milliseconds BundleMaxAge {1000};
-
 // Whether the file at `path` is one of our stores, from its first bytes alone. Files that are
 // not (or whose format version we do not know) go to the legacy reader.
 bool isStoreFile(const std::string& path);

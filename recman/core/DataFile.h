@@ -99,9 +99,4 @@ public:
     }
 };
 
-// Opens a file that is not one of our own stores: a file written by the vendor's engine, read in
-// place. Returns null with `status` 30 when the file is not a readable legacy file (or 2 when it
-// is one but damaged).
-std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& status);
-
 } // namespace recman

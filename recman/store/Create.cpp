@@ -1,0 +1,144 @@
+// Creating a store: the schema for a definition, built under a temporary name in the target's
+// directory and put in place in one step; and recognising a store from its first bytes.
+#include "Store.h"
+
+#include "BtrCall.h"
+#include "Posix.h"
+#include "Schema.h"
+#include "Sqlite.h"
+
+#include <cstring>
+
+namespace recman {
+
+namespace {
+
+using namespace store;
+
+int16_t createStatus(int rc)
+{
+    return primaryCode(rc) == SQLITE_FULL ? st::DiskFull : st::CreateIoError;
+}
+
+int16_t buildStore(
+    const std::string& path, const Definition& def, const uint8_t* image, size_t imageLength)
+{
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return createStatus(rc);
+    }
+    std::string sql = "PRAGMA journal_mode = DELETE;"
+                      "PRAGMA application_id = "
+        + std::to_string(ApplicationId)
+        + ";"
+          "PRAGMA user_version = "
+        + std::to_string(FormatVersion)
+        + ";"
+          "BEGIN;"
+          "CREATE TABLE definition(image BLOB NOT NULL);"
+          "CREATE TABLE counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
+          "INSERT INTO counters VALUES('"
+        + RecordsCounter + "', 0);";
+    std::string cols;
+    std::string indexes;
+    for (size_t i = 0; i < def.keys.size(); ++i) {
+        const Key& k = def.keys[i];
+        const std::string c = keyColumn(i);
+        cols += ", " + c + " BLOB";
+        sql += "INSERT INTO counters VALUES('" + c + ValuesSuffix + "', 0);";
+        if (isAutoincrement(k))
+            sql += "INSERT INTO counters VALUES('" + c + HighestSuffix + "', 0);";
+        // Ties within an index are kept in rowid (pos) order: duplicates in insertion order.
+        indexes.append(k.duplicates() ? "CREATE INDEX records_" : "CREATE UNIQUE INDEX records_")
+            .append(c)
+            .append(" ON records(")
+            .append(c)
+            .append(")");
+        if (k.nullAll() || k.nullAny())
+            indexes.append(" WHERE ").append(c).append(" IS NOT NULL");
+        indexes.append(";");
+    }
+    sql += "CREATE TABLE records(pos INTEGER PRIMARY KEY, data BLOB NOT NULL" + cols + ");";
+    sql += indexes;
+    rc = exec(db, sql.c_str());
+    if (rc == SQLITE_OK) {
+        sqlite3_stmt* s = nullptr;
+        rc = sqlite3_prepare_v2(db, "INSERT INTO definition(image) VALUES(?1)", -1, &s, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_bind_blob(s, 1, image, static_cast<int>(imageLength), SQLITE_STATIC);
+            rc = sqlite3_step(s);
+            rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+        }
+        sqlite3_finalize(s);
+    }
+    if (rc == SQLITE_OK)
+        rc = exec(db, "COMMIT");
+    int16_t status = rc == SQLITE_OK ? st::Success : createStatus(rc);
+    if (sqlite3_close(db) != SQLITE_OK && status == st::Success)
+        status = st::CreateIoError;
+    return status;
+}
+
+// SQLite's file header: the text it begins with, and two of its big-endian words.
+constexpr char SqliteHeaderText[16] = "SQLite format 3";
+constexpr size_t SqliteHeaderSize = 100;
+constexpr size_t UserVersionOffset = 60;
+constexpr size_t ApplicationIdOffset = 68;
+
+uint32_t bigEndian32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+} // namespace
+
+bool isStoreFile(const std::string& path)
+{
+    posix::ReadOnlyFile file;
+    uint8_t header[SqliteHeaderSize];
+    return file.open(path) == 0 && file.readAt(0, header, sizeof header)
+        && std::memcmp(header, SqliteHeaderText, sizeof SqliteHeaderText) == 0
+        && bigEndian32(header + ApplicationIdOffset) == static_cast<uint32_t>(ApplicationId)
+        && bigEndian32(header + UserVersionOffset) == static_cast<uint32_t>(FormatVersion);
+}
+
+int16_t createStore(const std::string& path, const Definition& definition, const uint8_t* image,
+    size_t imageLength, bool replace)
+{
+    posix::FileInfo existing;
+    if (posix::fileInfo(path, existing) == 0) {
+        if (!replace)
+            return st::FileAlreadyExists;
+        if (!existing.regular)
+            return st::CreateIoError;
+    }
+    const std::string dir = posix::directoryOf(path);
+    std::string temp;
+    if (int error = posix::createTemporary(dir, ".varnok-create-", temp))
+        return posix::classify(error) == posix::Failure::NoSpace ? st::DiskFull : st::CreateIoError;
+
+    int16_t status = buildStore(temp, definition, image, imageLength);
+    bool renamed = false;
+    if (status == st::Success) {
+        if (replace) {
+            const int error = posix::renameOver(temp, path);
+            renamed = error == 0;
+            if (!renamed)
+                status = posix::classify(error) == posix::Failure::NoSpace ? st::DiskFull
+                                                                           : st::CreateIoError;
+        } else if (const int error = posix::linkNew(temp, path)) {
+            status = posix::classify(error) == posix::Failure::AlreadyExists ? st::FileAlreadyExists
+                                                                             : st::CreateIoError;
+        }
+    }
+    if (!renamed)
+        posix::removeFile(temp);
+    posix::removeFile(temp + "-journal");
+    if (status == st::Success)
+        posix::syncDirectory(dir);
+    return status;
+}
+
+} // namespace recman
