@@ -4,6 +4,7 @@
 // the status it answers today.
 #include "LegacyWriter.h"
 
+#include "KeyOrder.h"
 #include "LegacyFile.h"
 #include "LittleEndian.h"
 
@@ -178,7 +179,7 @@ void expectReads(const std::filesystem::path& path, const LegacyFileSpec& spec, 
 
     const auto orders = keyOrders(spec.records);
     for (int k = 0; k < 2; ++k) {
-        const recman::legacy::KeyIndex* index = file->keyIndex(k, status);
+        const recman::legacy::KeyOrder* index = file->keyOrder(k, status);
         ASSERT_TRUE(index) << status;
         ASSERT_EQ(index->size(), spec.records);
         for (size_t p = 0; p < index->size(); ++p) {
@@ -349,7 +350,7 @@ TEST_P(DamagedTables, AnswerAsTheReaderDoesToday)
             for (int16_t s = file->stepFirst(loc); s == 0; s = file->stepNext(loc))
                 file->readRecord(loc, record);
             for (int k = 0; k < 2; ++k)
-                file->keyIndex(k, status);
+                file->keyOrder(k, status);
         }
         std::filesystem::remove(path);
     }
