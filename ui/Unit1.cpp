@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "CopyRecords.h"
 #include "FileSystem.h"
 #include "TextToInt.h"
 
@@ -23,9 +24,6 @@
 spec::SpecBuffer SpecBuffer;
 
 namespace {
-
-// The longest record a variable-length file can hold: the record manager's data length is 16 bits.
-constexpr int LongestRecord = 65535;
 
 constexpr int KeyGridRows = 14;
 constexpr int AcsColumns = 33;
@@ -749,75 +747,42 @@ void TVarnok::BCopyClick()
             QStringLiteral("Cannot copy %1 into itself (%2).").arg(source, destination));
         return;
     }
-
-    auto DestBtrFile = std::make_unique<TWinBtr>(nullptr);
-    QString failure;
-    int32_t copied = 0;
-    const auto stopped = [&](const char* what, const QString& name, int16_t status) {
-        failure = QStringLiteral("%1 %2: %3. %4 records copied.")
-                      .arg(QString::fromLatin1(what), name, statusWords(status))
-                      .arg(copied);
+    const auto stopped = [&](const char* what, const QString& name, int16_t status, int copied) {
+        presenter_->showMessage(QStringLiteral("%1 %2: %3. %4 records copied.")
+                                    .arg(QString::fromLatin1(what), name, statusWords(status))
+                                    .arg(copied));
     };
 
+    auto DestBtrFile = std::make_unique<TWinBtr>(nullptr);
     BtrFile->Open(systemName(source).constData(), "", 0);
     if (BtrFile->GetStatus() != btr::status::Success) {
-        stopped("Cannot open", source, BtrFile->GetStatus());
+        const int16_t status = BtrFile->GetStatus();
         BtrFile->Close();
         DestBtrFile.reset();
-        presenter_->showMessage(failure);
+        stopped("Cannot open", source, status, 0);
         return;
     }
     DestBtrFile->Open(systemName(destination).constData(), "", 0);
     if (DestBtrFile->GetStatus() != btr::status::Success) {
-        stopped("Cannot open", destination, DestBtrFile->GetStatus());
+        const int16_t status = DestBtrFile->GetStatus();
         BtrFile->Close();
         DestBtrFile.reset();
-        presenter_->showMessage(failure);
+        stopped("Cannot open", destination, status, 0);
         return;
     }
 
     ProgressBar->setMaximum(BtrFile->RecordCount());
-
-    // The source buffer holds the longest record the source can give (a variable-length record
-    // whole) and at least a destination record; a short record leaves the rest of it zero, so a
-    // wider destination receives the record followed by zero bytes.
-    const auto fileFlags = [](const TWinBtr& file) {
-        return static_cast<uint16_t>(spec::readField(file.StatBuffer, spec::file::FileFlags));
-    };
-    const bool sourceVariable = fileFlags(*BtrFile) & spec::fileflag::VarLen;
-    const bool destinationVariable = fileFlags(*DestBtrFile) & spec::fileflag::VarLen;
-    const uint16_t destinationLength = DestBtrFile->BufferSize;
-    const int bufferSize
-        = sourceVariable ? LongestRecord : std::max<int>(BtrFile->BufferSize, destinationLength);
-    BtrFile->AllocBuffer(static_cast<uint16_t>(bufferSize));
-    if (BtrFile->GetStatus() != btr::status::Success) {
-        stopped("Cannot read", source, BtrFile->GetStatus());
-    } else {
-        BtrFile->GetFirst();
-        while (BtrFile->GetStatus() == btr::status::Success) {
-            DestBtrFile->SetDataPtr(BtrFile->Buffer);
-            // A variable-length destination takes each record at its own length (never shorter
-            // than its fixed part); a fixed-length one its record length.
-            DestBtrFile->DataLength = destinationVariable
-                ? std::max(BtrFile->ReturnedLength, destinationLength)
-                : destinationLength;
-            if (DestBtrFile->Insert() != btr::status::Success) {
-                stopped("Cannot insert into", destination, DestBtrFile->GetStatus());
-                break;
-            }
-            ++copied;
-            ProgressBar->setValue(ProgressBar->value() + 1);
-            BtrFile->GetNext();
-        }
-        if (failure.isEmpty() && BtrFile->GetStatus() != btr::status::EndOfFile)
-            stopped("Cannot read", source, BtrFile->GetStatus());
-    }
+    const CopyOutcome outcome = copyRecords(
+        *BtrFile, *DestBtrFile, [this] { ProgressBar->setValue(ProgressBar->value() + 1); });
     ProgressBar->setValue(0);
     BtrFile->Close();
     DestBtrFile->Close();
     DestBtrFile.reset();
-    if (!failure.isEmpty())
-        presenter_->showMessage(failure);
+
+    if (outcome.stop == CopyOutcome::Insert)
+        stopped("Cannot insert into", destination, outcome.status, outcome.inserted);
+    else if (outcome.stop == CopyOutcome::Read)
+        stopped("Cannot read", source, outcome.status, outcome.inserted);
 }
 
 void TVarnok::BDeleteClick()
