@@ -184,8 +184,16 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Shape of ACSGrid and the headers of GrKeys: written at start-up, measured by the layout.
+    static constexpr int AcsColumns = 33;
+    static constexpr int AcsRows = 9;
+    static constexpr const char* KeyHeaders[KeyColumnCount] = {"Key", "Pos", "Lenght", "Flags",
+        "NumKeys", "ExtType", "NullVal", "Reserv", "NumManual", "NumACS"};
+
+    // Unit1Layout.cpp: the controls, their geometry and tab order.
     void buildControls();
     void arrangeControls();
+    // Unit1.cpp: the wiring of the handlers, and what they share.
     void connectHandlers();
     void reportError(const QString& text);
     void deleteSegmentRow();
