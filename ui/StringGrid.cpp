@@ -102,7 +102,7 @@ QLineEdit* TStringGrid::editor() const
     return nullptr;
 }
 
-void TStringGrid::moveQuietly(int row, int col)
+void TStringGrid::moveQuietly(int col, int row)
 {
     fetchHook_ = false;
     setCurrentCell(row, col);

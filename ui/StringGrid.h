@@ -32,7 +32,7 @@ public:
     void showEditor(bool fetchHook = true);
     // Makes (col, row) the current cell; the editor that follows it takes the cell's text
     // without running the edit-text hook.
-    void moveQuietly(int row, int col);
+    void moveQuietly(int col, int row);
     // Closes the in-place editor; its text is already in the cell.
     void closeInPlaceEditor();
     // The open in-place editor, or null.

@@ -211,7 +211,7 @@ void TVarnok::deleteSegmentRow()
         GrKeys->copyRow(i, i - 1);
     GrKeys->setRowCount(rows - 1);
     if (rows - 1 > 1) {
-        GrKeys->moveQuietly(std::min(r, rows - 2), column);
+        GrKeys->moveQuietly(column, std::min(r, rows - 2));
         GrKeys->showEditor(false);
     }
 }
@@ -224,12 +224,12 @@ void TVarnok::insertSegmentRow()
     GrKeys->setRowCount(rows + 1);
     if (rows <= 1) {
         // No segment row left to copy: the new row starts empty and the header keeps its texts.
-        GrKeys->moveQuietly(1, column);
+        GrKeys->moveQuietly(column, 1);
     } else {
         const int r = std::max(GrKeys->currentRow(), 1);
         for (int i = rows - 1; i >= r; --i)
             GrKeys->copyRow(i, i + 1);
-        GrKeys->moveQuietly(r, column);
+        GrKeys->moveQuietly(column, r);
     }
     GrKeys->showEditor(false);
 }
@@ -288,7 +288,7 @@ void TVarnok::BOpenClick()
     const QString name = EFrom->text();
     // Only row 1 is left, so it becomes the current row, which the key-flag boxes write into.
     GrKeys->setRowCount(2);
-    GrKeys->moveQuietly(1, std::max(GrKeys->currentColumn(), 0));
+    GrKeys->moveQuietly(std::max(GrKeys->currentColumn(), 0), 1);
     EACSName->clear();
     for (int i = 0; i < AcsCells; ++i)
         setAcsCell(i, QString());

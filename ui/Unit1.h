@@ -49,7 +49,9 @@ public:
         KeyColumnCount
     };
 
-    // Controls, named as the user's documentation names them.
+    // Controls. Each name is its kind ("E" edit, "L" label, "Ch" check box, "B" button or the
+    // extended-type combo box) followed by what it shows; a handler's name is its control's name
+    // followed by the event (BOpenClick), and tests find the controls by these names.
     QLineEdit* EFrom;
     QLineEdit* ETo;
     QPushButton* BOpen;
