@@ -441,7 +441,7 @@ TEST_F(Delete, RemovesTheFileAndRereadsTheList)
     EXPECT_EQ(window->EFrom->text(), QStringLiteral("A*"));
     window->EFrom->setText(QStringLiteral("nodir/A.BTR"));
     QTest::mouseClick(window->BDelete, Qt::LeftButton);
-    EXPECT_EQ(presenter->errors.last(), QStringLiteral("File not found."));
+    EXPECT_EQ(presenter->errors.last(), QStringLiteral("Invalid filename."));
 }
 
 using CollatingSequence = DataFileTest;
@@ -537,7 +537,7 @@ TEST_F(CollatingSequence, ExportNeedsANameAndReportsFileErrors)
 
     window->EACSName->setText(QStringLiteral("nodir/acs.txt"));
     QTest::mouseClick(window->BFileACS, Qt::LeftButton);
-    EXPECT_EQ(presenter->errors, QStringList {"File not found."});
+    EXPECT_EQ(presenter->errors, QStringList {"Invalid filename."});
 
     // A cell that is no number in code display: the error, and no file.
     window->setAcsCell(7, QStringLiteral("seven"));
