@@ -3,13 +3,14 @@
 // Unit1.cpp.
 #include "Unit1.h"
 
+#include "ProgressBar.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -109,7 +110,7 @@ void TVarnok::buildControls()
     FileListBox->setMask(FilterComboBox1->mask());
     FileListBox->setFileEdit(EFrom);
 
-    ProgressBar = named(new QProgressBar(this), "ProgressBar");
+    ProgressBar = named(new TProgressBar(this), "ProgressBar");
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
