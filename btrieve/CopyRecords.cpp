@@ -19,7 +19,27 @@ bool variableLength(const TWinBtr& file)
     return btr::le::get16(file.StatBuffer + FileFlagsOffset) & VariableLengthFlag;
 }
 
+int32_t heldRecords(TWinBtr& file)
+{
+    int32_t count = 0;
+    return file.GetRecordCount(count) == btr::status::Success ? count : -1;
+}
+
 } // namespace
+
+int32_t CopyOutcome::lost() const
+{
+    if (heldBefore < 0 || heldAfter < 0)
+        return 0;
+    return std::max<int32_t>(0, heldBefore + inserted - heldAfter);
+}
+
+int32_t CopyOutcome::copied() const
+{
+    if (lost() == 0)
+        return inserted;
+    return std::max<int32_t>(0, heldAfter - heldBefore);
+}
 
 CopyOutcome copyRecords(
     TWinBtr& source, TWinBtr& destination, const std::function<void()>& inserted)
@@ -29,9 +49,11 @@ CopyOutcome copyRecords(
         outcome.stop = where;
         outcome.status = status;
     };
+    // Both flags are read before the Stat below replaces the destination's cached definition.
     const bool sourceVariable = variableLength(source);
     const bool destinationVariable = variableLength(destination);
     const uint16_t destinationLength = destination.BufferSize;
+    outcome.heldBefore = heldRecords(destination);
 
     source.AllocBuffer(
         sourceVariable ? LongestRecord : std::max(source.BufferSize, destinationLength));
@@ -56,5 +78,7 @@ CopyOutcome copyRecords(
         if (!outcome.failed() && source.GetStatus() != btr::status::EndOfFile)
             stop(CopyOutcome::Read, source.GetStatus());
     }
+    if (outcome.failed())
+        outcome.heldAfter = heldRecords(destination);
     return outcome;
 }

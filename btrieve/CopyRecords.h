@@ -20,8 +20,19 @@ struct CopyOutcome
     int16_t status = btr::status::Success;
     // Inserts the record manager answered 0.
     int32_t inserted = 0;
+    // Records the destination held before the copy and, after a failed copy, after it, both by
+    // its own Stat; -1 where a Stat failed. A full disk drops the writes not yet committed, so
+    // Inserts answered 0 can be gone again.
+    int32_t heldBefore = -1;
+    int32_t heldAfter = -1;
 
     bool failed() const { return stop != Complete; }
+    // Inserts answered 0 whose records the destination no longer holds; 0 where its count is
+    // not known.
+    int32_t lost() const;
+    // Records the copy added to the destination: the destination's own count where it is known,
+    // the Inserts answered 0 otherwise.
+    int32_t copied() const;
 };
 
 // Copies every record of source into destination, both open. The source's record buffer is

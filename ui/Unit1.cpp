@@ -59,6 +59,23 @@ QString statusWords(int16_t status)
         .arg(status);
 }
 
+// The message of a Copy that stopped: what failed on which file, and how many records the
+// destination gained. The count is the destination's own: a full disk drops the writes not yet
+// committed, so it can be less than the Inserts answered 0, and then the message says so.
+QString copyStopped(const char* what, const QString& name, int16_t status,
+    const CopyOutcome& outcome, const QString& destination)
+{
+    QString text = QStringLiteral("%1 %2: %3. %4 records copied")
+                       .arg(QString::fromLatin1(what), name, statusWords(status),
+                           QString::number(outcome.copied()));
+    if (outcome.lost() > 0) {
+        text += QStringLiteral("; %1 records were lost with the failed write; %2 records are in %3")
+                    .arg(QString::number(outcome.lost()), QString::number(outcome.heldAfter),
+                        destination);
+    }
+    return text + QLatin1Char('.');
+}
+
 } // namespace
 
 TVarnok::TVarnok(QWidget* parent)
@@ -453,11 +470,6 @@ void TVarnok::BCopyClick()
             QStringLiteral("Cannot copy %1 into itself (%2).").arg(source, destination));
         return;
     }
-    const auto stopped = [&](const char* what, const QString& name, int16_t status, int copied) {
-        presenter_->showMessage(QStringLiteral("%1 %2: %3. %4 records copied.")
-                                    .arg(QString::fromLatin1(what), name, statusWords(status))
-                                    .arg(copied));
-    };
 
     auto DestBtrFile = std::make_unique<TWinBtr>(nullptr);
     BtrFile->Open(systemName(source).constData(), "", 0);
@@ -465,7 +477,7 @@ void TVarnok::BCopyClick()
         const int16_t status = BtrFile->GetStatus();
         BtrFile->Close();
         DestBtrFile.reset();
-        stopped("Cannot open", source, status, 0);
+        presenter_->showMessage(copyStopped("Cannot open", source, status, {}, destination));
         return;
     }
     DestBtrFile->Open(systemName(destination).constData(), "", 0);
@@ -473,7 +485,7 @@ void TVarnok::BCopyClick()
         const int16_t status = DestBtrFile->GetStatus();
         BtrFile->Close();
         DestBtrFile.reset();
-        stopped("Cannot open", destination, status, 0);
+        presenter_->showMessage(copyStopped("Cannot open", destination, status, {}, destination));
         return;
     }
 
@@ -485,10 +497,11 @@ void TVarnok::BCopyClick()
     DestBtrFile->Close();
     DestBtrFile.reset();
 
-    if (outcome.stop == CopyOutcome::Insert)
-        stopped("Cannot insert into", destination, outcome.status, outcome.inserted);
-    else if (outcome.stop == CopyOutcome::Read)
-        stopped("Cannot read", source, outcome.status, outcome.inserted);
+    if (outcome.failed()) {
+        const bool insertFailed = outcome.stop == CopyOutcome::Insert;
+        presenter_->showMessage(copyStopped(insertFailed ? "Cannot insert into" : "Cannot read",
+            insertFailed ? destination : source, outcome.status, outcome, destination));
+    }
 }
 
 void TVarnok::BDeleteClick()

@@ -112,6 +112,39 @@ TEST(Copy, FileWithoutKeysIsCopiedInPhysicalOrderAndDuplicatesStopTheCopy)
     EXPECT_EQ(stopped.inserted, 4);
     EXPECT_EQ(stopped.stop, CopyOutcome::Insert);
     EXPECT_EQ(stopped.status, st::DuplicateKey);
+    // The destination's own count: the record it held and the four inserted, none lost.
+    EXPECT_EQ(stopped.heldBefore, 1);
+    EXPECT_EQ(stopped.heldAfter, 5);
+    EXPECT_EQ(stopped.lost(), 0);
+    EXPECT_EQ(stopped.copied(), 4);
+}
+
+// After a failed copy the destination's count says what it gained; Inserts answered 0 beyond it
+// were lost (a full disk drops the writes not yet committed). An unknown count changes nothing.
+TEST(Copy, CountAfterAFailureIsTheDestinationsOwn)
+{
+    struct Case
+    {
+        int32_t before, inserted, after, lost, copied;
+    };
+    const Case cases[] = {
+        {0, 6529, 4000, 2529, 4000},
+        {3, 10, 8, 5, 5},
+        {3, 10, 13, 0, 10},
+        {3, 10, 20, 0, 10}, // another writer added records meanwhile
+        {5, 10, 2, 13, 0},  // fewer than before: nothing of this copy is left
+        {-1, 10, 4, 0, 10},
+        {0, 10, -1, 0, 10},
+    };
+    for (const Case& c : cases) {
+        CopyOutcome outcome;
+        outcome.stop = CopyOutcome::Insert;
+        outcome.heldBefore = c.before;
+        outcome.inserted = c.inserted;
+        outcome.heldAfter = c.after;
+        EXPECT_EQ(outcome.lost(), c.lost) << c.before << " " << c.inserted << " " << c.after;
+        EXPECT_EQ(outcome.copied(), c.copied) << c.before << " " << c.inserted << " " << c.after;
+    }
 }
 
 // What arrives when the two files' records differ in length: a wider destination gets each
