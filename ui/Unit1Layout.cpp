@@ -30,6 +30,16 @@ template <class W> W* named(W* widget, const char* name)
     return widget;
 }
 
+// One check box per flag bit, bit 0 first, captioned and named as the bit table says.
+template <size_t N>
+void buildFlagBoxes(
+    QWidget* parent, std::array<QCheckBox*, N>& boxes, const std::array<spec::FlagBit, N>& bits)
+{
+    for (size_t i = 0; i < N; ++i)
+        boxes[i]
+            = named(new QCheckBox(QString::fromLatin1(bits[i].caption), parent), bits[i].checkBox);
+}
+
 } // namespace
 
 void TVarnok::buildControls()
@@ -49,11 +59,7 @@ void TVarnok::buildControls()
     EReserv = named(new QLineEdit(this), "EReserv");
     ENPage = named(new QLineEdit(this), "ENPage");
 
-    for (size_t i = 0; i < FileFlagBoxes.size(); ++i) {
-        const spec::FlagBit& bit = spec::FileFlagBits[i];
-        FileFlagBoxes[i]
-            = named(new QCheckBox(QString::fromLatin1(bit.caption), this), bit.checkBox);
-    }
+    buildFlagBoxes(this, FileFlagBoxes, spec::FileFlagBits);
     ChVarLen = FileFlagBoxes[0];
     ChBlankTranc = FileFlagBoxes[1];
     ChPreAlloc = FileFlagBoxes[2];
@@ -72,11 +78,7 @@ void TVarnok::buildControls()
     GrKeys->setEditorAlwaysShown(true);
     GrKeys->setTabKeyNavigation(false);
 
-    for (size_t i = 0; i < KeyFlagBoxes.size(); ++i) {
-        const spec::FlagBit& bit = spec::KeyFlagBits[i];
-        KeyFlagBoxes[i]
-            = named(new QCheckBox(QString::fromLatin1(bit.caption), this), bit.checkBox);
-    }
+    buildFlagBoxes(this, KeyFlagBoxes, spec::KeyFlagBits);
     ChDuplicates = KeyFlagBoxes[0];
     ChModifiable = KeyFlagBoxes[1];
     ChBinary = KeyFlagBoxes[2];
