@@ -10,6 +10,7 @@
 // source's Stat, copies through TWinBtr and prints records per second, peak resident memory,
 // the SQLite floor and the time of one Stat.
 #include "BtrCall.h"
+#include "CopyRecords.h"
 #include "WinBtr.h"
 
 #include <sqlite3.h>
@@ -131,19 +132,10 @@ long copyFile(const std::string& from, const std::string& to)
         return fail("open source", s), -1;
     if (int16_t s = dest.Open(to.c_str(), "", 0))
         return fail("open destination", s), -1;
-    long copied = 0;
-    source.GetFirst();
-    while (source.GetStatus() == 0) {
-        dest.SetDataPtr(source.Buffer);
-        dest.Insert();
-        if (dest.GetStatus() != 0)
-            break;
-        ++copied;
-        source.GetNext();
-    }
+    const CopyOutcome outcome = copyRecords(source, dest);
     source.Close();
     dest.Close();
-    return copied;
+    return outcome.inserted;
 }
 
 // The floor: SQLite moving the same rows in key 0 order into an equivalent table.

@@ -50,7 +50,9 @@ public:
     int32_t RecordCount();
     uint16_t IndexCount();
 
-    // Fields, in the order the record manager's callers have always known them.
+    // The object's state, public so that a command can fill the key buffer, choose the key
+    // number, point the next data call at another buffer or read the record between calls, as
+    // Create and Copy do.
     int16_t Status = 0;
     uint16_t LastOp = 0;
     // Size of Buffer. Kept unsigned so that a buffer of 32768 bytes or more (a long

@@ -35,11 +35,11 @@ QString fileErrorText(int code)
     }
 }
 
-int fileErrorCode(int errnoValue)
+int fileErrorCode(int errnoValue, Directory directory)
 {
     switch (errnoValue) {
     case ENOENT:
-        return ioerror::FileNotFound;
+        return directory == Directory::Missing ? ioerror::InvalidFileName : ioerror::FileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
     case EINVAL:
@@ -64,9 +64,9 @@ int fileErrorCode(int errnoValue)
     }
 }
 
-void raiseFileError(int errnoValue)
+void raiseFileError(int errnoValue, Directory directory)
 {
-    throw EInOutError(fileErrorCode(errnoValue));
+    throw EInOutError(fileErrorCode(errnoValue, directory));
 }
 
 QString errorBoxText(const QString& text)

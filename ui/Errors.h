@@ -54,11 +54,16 @@ constexpr int InvalidNumericInput = 106;
 
 // The text shown for an I/O error code ("File not found", ..., "I/O error 32").
 QString fileErrorText(int code);
-// The I/O error code for an errno value of a failed system call (ENOENT -> 2, EACCES -> 5, ...);
-// errno values without a code of their own are passed through.
-int fileErrorCode(int errnoValue);
+// Whether the directory a failed call's name leads into exists. The system answers "no such
+// file" alike for a missing file and for a missing directory on the way to it; the two have
+// codes of their own.
+enum class Directory { Exists, Missing };
+// The I/O error code for an errno value of a failed system call (ENOENT -> 2, or 3 when the
+// directory is missing; EACCES -> 5, ...); errno values without a code of their own are passed
+// through.
+int fileErrorCode(int errnoValue, Directory directory = Directory::Exists);
 // Raises the file-system error for errnoValue.
-[[noreturn]] void raiseFileError(int errnoValue);
+[[noreturn]] void raiseFileError(int errnoValue, Directory directory = Directory::Exists);
 
 // The text of the error box: a "." is appended when the text's last character sorts after ".".
 QString errorBoxText(const QString& text);

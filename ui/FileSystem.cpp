@@ -3,6 +3,7 @@
 #include "Errors.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -14,11 +15,31 @@ QByteArray systemName(const QString& name)
     return QFile::encodeName(name);
 }
 
+namespace {
+
+// Raises the file-system error of a call on name that failed with errnoValue, telling a missing
+// file from a missing directory on the way to it.
+[[noreturn]] void raiseFileErrorFor(const QString& name, int errnoValue)
+{
+    Directory directory = Directory::Exists;
+    if (errnoValue == ENOENT) {
+        struct stat info
+        {
+        };
+        const QByteArray parent = systemName(QFileInfo(name).path());
+        if (::stat(parent.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+            directory = Directory::Missing;
+    }
+    raiseFileError(errnoValue, directory);
+}
+
+} // namespace
+
 int64_t fileSize(const QString& name)
 {
     const int fd = ::open(systemName(name).constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
-        raiseFileError(errno);
+        raiseFileErrorFor(name, errno);
     struct stat info
     {
     };
@@ -35,7 +56,7 @@ int64_t fileSize(const QString& name)
 void deleteFile(const QString& name)
 {
     if (::unlink(systemName(name).constData()) != 0)
-        raiseFileError(errno);
+        raiseFileErrorFor(name, errno);
 }
 
 void writeFile(const QString& name, const QByteArray& bytes)
@@ -43,7 +64,7 @@ void writeFile(const QString& name, const QByteArray& bytes)
     const int fd
         = ::open(systemName(name).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        raiseFileError(errno);
+        raiseFileErrorFor(name, errno);
     const char* p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {

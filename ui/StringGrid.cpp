@@ -4,6 +4,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QStyleOptionHeader>
+#include <QStylePainter>
 
 TStringGrid::TStringGrid(int columns, int rows, bool fixedColumn, QWidget* parent)
     : QTableWidget(rows, columns, parent)
@@ -13,6 +15,11 @@ TStringGrid::TStringGrid(int columns, int rows, bool fixedColumn, QWidget* paren
     setRowHidden(0, true);
     if (fixedColumn_) {
         setColumnHidden(0, true);
+        // The table's corner button draws an empty header section; it is painted here with the
+        // corner cell's text instead.
+        corner_ = findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly);
+        if (corner_)
+            corner_->installEventFilter(this);
     } else {
         verticalHeader()->hide();
     }
@@ -64,6 +71,8 @@ void TStringGrid::mirrorHeaders(const QModelIndex& topLeft, const QModelIndex& b
             header->setText(cell(c, 0));
         }
     }
+    if (corner_ && topLeft.row() == 0 && topLeft.column() == 0)
+        corner_->update();
     if (fixedColumn_ && topLeft.column() == 0) {
         for (int r = topLeft.row(); r <= bottomRight.row(); ++r) {
             auto* header = verticalHeaderItem(r);
@@ -102,7 +111,7 @@ QLineEdit* TStringGrid::editor() const
     return nullptr;
 }
 
-void TStringGrid::moveQuietly(int row, int col)
+void TStringGrid::moveQuietly(int col, int row)
 {
     fetchHook_ = false;
     setCurrentCell(row, col);
@@ -163,8 +172,25 @@ void TStringGrid::keyReleaseEvent(QKeyEvent* event)
         onKeyUp(event);
 }
 
+void TStringGrid::paintCorner()
+{
+    QStyleOptionHeader option;
+    option.initFrom(corner_);
+    if (corner_->isDown())
+        option.state |= QStyle::State_Sunken;
+    option.position = QStyleOptionHeader::OnlyOneSection;
+    option.text = cell(0, 0);
+    option.textAlignment = horizontalHeader()->defaultAlignment();
+    QStylePainter painter(corner_);
+    painter.drawControl(QStyle::CE_Header, option);
+}
+
 bool TStringGrid::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == corner_ && event->type() == QEvent::Paint) {
+        paintCorner();
+        return true;
+    }
     // A key released in the in-place editor counts as released in the grid. It is taken here so
     // that it does not travel on to the grid and count twice.
     if (watched == editor_ && editor_ && event->type() == QEvent::KeyRelease) {

@@ -3,9 +3,10 @@
 // The fixed header row (and, for a grid with a fixed column, column 0) are ordinary rows and
 // columns of the table, so rowCount() counts the header row and cell(c, 0) reads a header. They
 // are hidden from view and mirrored into the table's header sections, which stay in place when
-// the body scrolls.
+// the body scrolls; with a fixed column, the corner where the two headers meet shows cell (0, 0).
 #pragma once
 
+#include <QAbstractButton>
 #include <QLineEdit>
 #include <QPointer>
 #include <QStyledItemDelegate>
@@ -32,7 +33,7 @@ public:
     void showEditor(bool fetchHook = true);
     // Makes (col, row) the current cell; the editor that follows it takes the cell's text
     // without running the edit-text hook.
-    void moveQuietly(int row, int col);
+    void moveQuietly(int col, int row);
     // Closes the in-place editor; its text is already in the cell.
     void closeInPlaceEditor();
     // The open in-place editor, or null.
@@ -56,10 +57,13 @@ private:
     friend class TGridDelegate;
     void mirrorHeaders(const QModelIndex& topLeft, const QModelIndex& bottomRight);
     void editorCreated(QLineEdit* editor, const QModelIndex& index);
+    void paintCorner();
 
     bool fixedColumn_;
     bool fetchHook_ = true;
     QPointer<QLineEdit> editor_;
+    // The corner above the header column, which shows the text of cell (0, 0).
+    QPointer<QAbstractButton> corner_;
     QPersistentModelIndex editorIndex_;
 };
 

@@ -1,21 +1,16 @@
 #include "Unit1.h"
 
+#include "CopyRecords.h"
 #include "FileSystem.h"
 #include "TextToInt.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontMetrics>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollBar>
-#include <QStyle>
 
 #include <cstring>
 #include <optional>
@@ -24,22 +19,8 @@ spec::SpecBuffer SpecBuffer;
 
 namespace {
 
-// The longest record a variable-length file can hold: the record manager's data length is 16 bits.
-constexpr int LongestRecord = 65535;
-
 constexpr int KeyGridRows = 14;
-constexpr int AcsColumns = 33;
-constexpr int AcsRows = 9;
 constexpr int AcsCells = 256;
-constexpr const char* FileFilter
-    = "Btrive Files (*.BTR)|*.BTR|DDF Files (*.DDF)|*.DDF|All Files (*.*)|*.*";
-const char* const KeyHeaders[] = {"Key", "Pos", "Lenght", "Flags", "NumKeys", "ExtType", "NullVal",
-    "Reserv", "NumManual", "NumACS"};
-
-// The widest text each kind of number can take.
-const QString Widest8 = QStringLiteral("255");
-const QString Widest16 = QStringLiteral("-32768");
-const QString Widest32 = QStringLiteral("-2147483648");
 
 // The byte a cell in character display stands for: the code of its first character. An empty
 // cell stands for 0; a character beyond the 8-bit range for "?".
@@ -78,10 +59,21 @@ QString statusWords(int16_t status)
         .arg(status);
 }
 
-template <class W> W* named(W* widget, const char* name)
+// The message of a Copy that stopped: what failed on which file, and how many records the
+// destination gained. The count is the destination's own: a full disk drops the writes not yet
+// committed, so it can be less than the Inserts answered 0, and then the message says so.
+QString copyStopped(const char* what, const QString& name, int16_t status,
+    const CopyOutcome& outcome, const QString& destination)
 {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
+    QString text = QStringLiteral("%1 %2: %3. %4 records copied")
+                       .arg(QString::fromLatin1(what), name, statusWords(status),
+                           QString::number(outcome.copied()));
+    if (outcome.lost() > 0) {
+        text += QStringLiteral("; %1 records were lost with the failed write; %2 records are in %3")
+                    .arg(QString::number(outcome.lost()), QString::number(outcome.heldAfter),
+                        destination);
+    }
+    return text + QLatin1Char('.');
 }
 
 } // namespace
@@ -142,264 +134,6 @@ void TVarnok::OnDestroy()
     BtrFile.reset();
 }
 
-void TVarnok::buildControls()
-{
-    EFrom = named(new QLineEdit(QStringLiteral("*.BTR"), this), "EFrom");
-    ETo = named(new QLineEdit(this), "ETo");
-    BOpen = named(new QPushButton(QStringLiteral("Open"), this), "BOpen");
-    BDelete = named(new QPushButton(QStringLiteral("Delete"), this), "BDelete");
-    BCreate = named(new QPushButton(QStringLiteral("Create"), this), "BCreate");
-    BCopy = named(new QPushButton(QStringLiteral("Copy"), this), "BCopy");
-    ERecLen = named(new QLineEdit(this), "ERecLen");
-    EPgSize = named(new QLineEdit(this), "EPgSize");
-    ENIndex = named(new QLineEdit(this), "ENIndex");
-    ENRec = named(new QLineEdit(this), "ENRec");
-    EFlags = named(new QLineEdit(this), "EFlags");
-    EExtraDupl = named(new QLineEdit(this), "EExtraDupl");
-    EReserv = named(new QLineEdit(this), "EReserv");
-    ENPage = named(new QLineEdit(this), "ENPage");
-
-    for (size_t i = 0; i < FileFlagBoxes.size(); ++i) {
-        const spec::FlagBit& bit = spec::FileFlagBits[i];
-        FileFlagBoxes[i]
-            = named(new QCheckBox(QString::fromLatin1(bit.caption), this), bit.checkBox);
-    }
-    ChVarLen = FileFlagBoxes[0];
-    ChBlankTranc = FileFlagBoxes[1];
-    ChPreAlloc = FileFlagBoxes[2];
-    ChDataCompres = FileFlagBoxes[3];
-    ChKeyOnly = FileFlagBoxes[4];
-    ChIndexBalan = FileFlagBoxes[5];
-    Ch10Free = FileFlagBoxes[6];
-    Ch20Free = FileFlagBoxes[7];
-    ChDuplPoint = FileFlagBoxes[8];
-    ChReserv = FileFlagBoxes[9];
-    ChKeyNumSpec = FileFlagBoxes[10];
-    ChUseVATs = FileFlagBoxes[11];
-
-    // Two rows as the window is built; start-up sets the working size.
-    GrKeys = named(new TStringGrid(KeyColumnCount, 2, false, this), "GrKeys");
-    GrKeys->setEditorAlwaysShown(true);
-    GrKeys->setTabKeyNavigation(false);
-
-    for (size_t i = 0; i < KeyFlagBoxes.size(); ++i) {
-        const spec::FlagBit& bit = spec::KeyFlagBits[i];
-        KeyFlagBoxes[i]
-            = named(new QCheckBox(QString::fromLatin1(bit.caption), this), bit.checkBox);
-    }
-    ChDuplicates = KeyFlagBoxes[0];
-    ChModifiable = KeyFlagBoxes[1];
-    ChBinary = KeyFlagBoxes[2];
-    ChNullKey_AllSeg = KeyFlagBoxes[3];
-    ChSegmented = KeyFlagBoxes[4];
-    ChACS = KeyFlagBoxes[5];
-    ChDescending = KeyFlagBoxes[6];
-    ChRepeatDupl = KeyFlagBoxes[7];
-    ChExtType = KeyFlagBoxes[8];
-    ChNullKey_AnySeg = KeyFlagBoxes[9];
-    ChCaseInsens = KeyFlagBoxes[10];
-
-    BExtKey = named(new QComboBox(this), "BExtKey");
-    BExtKey->setEditable(true);
-    BExtKey->setInsertPolicy(QComboBox::NoInsert);
-    // No completion: what the user types is the text, item or not.
-    BExtKey->setCompleter(nullptr);
-    for (const spec::ExtType& type : spec::ExtTypes)
-        BExtKey->addItem(QString::fromLatin1(type.text));
-    BExtKey->setCurrentIndex(-1);
-    BExtKey->setEditText(QString());
-
-    DriveComboBox = named(new TDriveComboBox(this), "DriveComboBox");
-    DirectoryListBox = named(new TDirectoryListBox(this), "DirectoryListBox");
-    FileListBox = named(new TFileListBox(this), "FileListBox");
-    FilterComboBox1 = named(new TFilterComboBox(this), "FilterComboBox1");
-    FilterComboBox1->setFilter(QString::fromLatin1(FileFilter));
-    DriveComboBox->setDirList(DirectoryListBox);
-    DirectoryListBox->setFileList(FileListBox);
-    FilterComboBox1->setFileList(FileListBox);
-    FileListBox->setMask(FilterComboBox1->mask());
-    FileListBox->setFileEdit(EFrom);
-
-    ProgressBar = named(new QProgressBar(this), "ProgressBar");
-    ProgressBar->setRange(0, 100);
-    ProgressBar->setValue(0);
-    ProgressBar->setTextVisible(false);
-
-    ACSGrid = named(new TStringGrid(AcsColumns, 2, true, this), "ACSGrid");
-    QFont mono(QStringLiteral("DejaVu Sans Mono"));
-    mono.setPixelSize(11);
-    ACSGrid->setFont(mono);
-    ACSGrid->setEditorAlwaysShown(false);
-    ACSGrid->setTabKeyNavigation(true);
-    ACSGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-
-    EACSName = named(new QLineEdit(this), "EACSName");
-    BMode = named(new QPushButton(QStringLiteral("Mode"), this), "BMode");
-    BFileACS = named(new QPushButton(QStringLiteral("ACS to file"), this), "BFileACS");
-    LSizeFile = named(new QLabel(this), "LSizeFile");
-
-    // Tab order as the controls were listed above.
-    QWidget* const order[] = {EFrom, ETo, BOpen, BDelete, BCreate, BCopy, ERecLen, EPgSize, ENIndex,
-        ENRec, EFlags, EExtraDupl, EReserv, ENPage, ChVarLen, ChBlankTranc, ChPreAlloc,
-        ChDataCompres, ChKeyOnly, ChIndexBalan, Ch10Free, Ch20Free, ChDuplPoint, ChReserv,
-        ChKeyNumSpec, ChUseVATs, GrKeys, ChDuplicates, ChModifiable, ChBinary, ChNullKey_AllSeg,
-        ChSegmented, ChACS, ChDescending, ChRepeatDupl, ChExtType, ChNullKey_AnySeg, ChCaseInsens,
-        BExtKey, DriveComboBox, DirectoryListBox, FileListBox, FilterComboBox1, ProgressBar,
-        ACSGrid, EACSName, BMode, BFileACS};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
-    ProgressBar->setFocusPolicy(Qt::TabFocus);
-}
-
-void TVarnok::arrangeControls()
-{
-    const QFontMetrics fm(font());
-    const auto textWidth = [&fm](const QString& text) { return fm.horizontalAdvance(text); };
-    const auto label = [this](const char* name, const char* text, QWidget* buddy) {
-        auto* l = named(new QLabel(QString::fromLatin1(text), this), name);
-        l->setBuddy(buddy);
-        l->setTextFormat(Qt::PlainText);
-        l->adjustSize();
-        return l;
-    };
-    const int lineHeight = 22;
-    const int editPad = 14;
-
-    // Column of the file-selection controls.
-    const int xA = 4;
-    const int wA = 150;
-    DriveComboBox->setGeometry(xA, 6, wA, lineHeight);
-    DirectoryListBox->setGeometry(xA, 30, wA, 92);
-    FileListBox->setGeometry(xA, 126, wA, 160);
-    auto* openSize = label("LOpenSize", "Open Size :", nullptr);
-    openSize->move(xA, 292);
-    LSizeFile->setGeometry(
-        xA + openSize->width() + 4, 292, wA - openSize->width() - 4, openSize->height());
-
-    // Column of the eight header edits, each wide enough for every value of its field.
-    const int xB = xA + wA + 10;
-    struct HeaderEdit
-    {
-        QLineEdit* edit;
-        const char* labelName;
-        const char* caption;
-        const QString& widest;
-        int y;
-    };
-    const HeaderEdit headerEdits[] = {
-        {ERecLen, "LRecLen", "RecLen", Widest16, 59},
-        {EPgSize, "LPgSize", "PgSize", Widest16, 86},
-        {ENIndex, "LNIndex", "NumIndex", Widest16, 114},
-        {ENRec, "LNRec", "NRec", Widest32, 141},
-        {EFlags, "LFlags", "Flags", Widest16, 169},
-        {EExtraDupl, "LExtraDupl", "ExtraDupl", Widest8, 196},
-        {EReserv, "LReserv", "Reserv", Widest8, 224},
-        {ENPage, "LNPage", "NumPage", Widest16, 251},
-    };
-    const int labelX = xB + textWidth(Widest32) + editPad + 6;
-    int xC = 0;
-    for (const HeaderEdit& h : headerEdits) {
-        h.edit->setGeometry(xB, h.y, textWidth(h.widest) + editPad, lineHeight);
-        auto* l = label(h.labelName, h.caption, h.edit);
-        l->move(labelX, h.y + (lineHeight - l->height()) / 2);
-        xC = std::max(xC, labelX + l->width() + 10);
-    }
-    auto* fromLabel = label("LFrom", "Source File", EFrom);
-    auto* toLabel = label("LTo", "Destination File", ETo);
-    fromLabel->move(xB, 4 + (lineHeight - fromLabel->height()) / 2);
-    toLabel->move(xB, 30 + (lineHeight - toLabel->height()) / 2);
-    xC = std::max(xC, xB + toLabel->width() + 10);
-
-    // Column of the file-flag boxes. Each box is as wide as its caption, so that a click
-    // anywhere on it toggles it.
-    int wC = 0;
-    for (QCheckBox* box : FileFlagBoxes)
-        wC = std::max(wC, box->sizeHint().width());
-    for (size_t i = 0; i < FileFlagBoxes.size(); ++i)
-        FileFlagBoxes[i]->setGeometry(
-            xC, 58 + 18 * static_cast<int>(i), FileFlagBoxes[i]->sizeHint().width(), 18);
-    FilterComboBox1->setGeometry(
-        xB, 284, std::max(FilterComboBox1->sizeHint().width(), xC + wC - xB), lineHeight);
-
-    // The key segment grid: every column as wide as its widest number or its header.
-    const QString widest[KeyColumnCount] = {Widest8, Widest16, Widest16, Widest16, Widest32,
-        Widest8, Widest8, QString(), Widest8, Widest8};
-    int gridWidth = 2 * GrKeys->frameWidth()
-        + GrKeys->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, GrKeys);
-    for (int c = 0; c < KeyColumnCount; ++c) {
-        // The reserved column is all but hidden: it is passed through, never edited.
-        const int w = c == ColReserv
-            ? 3
-            : std::max(textWidth(widest[c]), textWidth(QString::fromLatin1(KeyHeaders[c]))) + 12;
-        GrKeys->setColumnWidth(c, w);
-        gridWidth += w;
-    }
-    GrKeys->verticalHeader()->setDefaultSectionSize(18);
-    GrKeys->horizontalHeader()->setFixedHeight(20);
-    GrKeys->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    GrKeys->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    const int xD = xC + wC + 6;
-    GrKeys->setGeometry(xD, 62, gridWidth, 246);
-
-    // Column of the key-flag boxes and the extended type.
-    const int xE = xD + gridWidth + 8;
-    // Eight boxes, the "Supplemental(V5.X)" label, then the last three boxes.
-    const int keyFlagY[] = {59, 76, 93, 110, 127, 144, 161, 178, 213, 230, 247};
-    int wE = 0;
-    for (QCheckBox* box : KeyFlagBoxes)
-        wE = std::max(wE, box->sizeHint().width());
-    wE = std::max(wE, BExtKey->sizeHint().width());
-    for (size_t i = 0; i < KeyFlagBoxes.size(); ++i)
-        KeyFlagBoxes[i]->setGeometry(xE, keyFlagY[i], KeyFlagBoxes[i]->sizeHint().width(), 17);
-    auto* supplemental = label("LSupplemental", "Supplemental(V5.X)", ChRepeatDupl);
-    supplemental->move(xE + 8, 196);
-    auto* extKeyType = label("LExtKeyType", "ExtKeyType", BExtKey);
-    extKeyType->move(xE + 8, 267);
-    BExtKey->setGeometry(xE, 284, wE, lineHeight);
-    wE = std::max(wE, supplemental->width() + 8);
-
-    // Names and buttons along the top.
-    const int buttonWidth = 76;
-    const int xButtons = xD + gridWidth - 2 * (buttonWidth + 6) - buttonWidth + 40;
-    EFrom->setGeometry(xC, 4, xButtons - xC - 12, lineHeight);
-    ETo->setGeometry(xC, 30, xButtons - xC - 12, lineHeight);
-    BOpen->setGeometry(xButtons, 4, buttonWidth, lineHeight + 2);
-    BDelete->setGeometry(xButtons + buttonWidth + 6, 4, buttonWidth, lineHeight + 2);
-    BFileACS->setGeometry(xButtons + 2 * (buttonWidth + 6), 4, buttonWidth + 10, lineHeight + 2);
-    BCreate->setGeometry(xButtons, 30, buttonWidth, lineHeight + 2);
-    BCopy->setGeometry(xButtons + buttonWidth + 6, 30, buttonWidth, lineHeight + 2);
-
-    int width = std::max(xE + wE, BFileACS->geometry().right() + 1) + 6;
-
-    // The collating sequence: its name, the Mode button and the 8 x 32 grid, all rows in view.
-    const int yBottom = 316;
-    auto* acsName = label("LACSName", "Name ACS", EACSName);
-    acsName->move(xA, yBottom);
-    const int wName = std::max(textWidth(QStringLiteral("WWWWWWWW")) + editPad, 80);
-    EACSName->setGeometry(xA, yBottom + 18, wName, lineHeight);
-    BMode->setGeometry(xA, yBottom + 46, wName, 26);
-    const QFontMetrics mono(ACSGrid->font());
-    const int acsRow = 18;
-    const int xAcs = xA + wName + 8;
-    const int acsHeaderWidth = mono.horizontalAdvance(QStringLiteral("88")) + 8;
-    const int acsFixedWidth = 2 * ACSGrid->frameWidth() + acsHeaderWidth;
-    // Room for a three-digit code in every cell; wider when the window is wider anyway.
-    const int acsColumn = std::max(
-        mono.horizontalAdvance(Widest8) + 8, (width - 4 - xAcs - acsFixedWidth) / (AcsColumns - 1));
-    ACSGrid->horizontalHeader()->setDefaultSectionSize(acsColumn);
-    ACSGrid->verticalHeader()->setDefaultSectionSize(acsRow);
-    ACSGrid->horizontalHeader()->setFixedHeight(acsRow);
-    ACSGrid->verticalHeader()->setFixedWidth(acsHeaderWidth);
-    const int acsWidth = acsFixedWidth + (AcsColumns - 1) * acsColumn;
-    const int acsHeight = 2 * ACSGrid->frameWidth() + AcsRows * acsRow;
-    ACSGrid->setGeometry(xAcs, yBottom, acsWidth, acsHeight);
-    width = std::max(width, xAcs + acsWidth + 4);
-
-    const int yProgress = yBottom + acsHeight + 6;
-    ProgressBar->setGeometry(0, yProgress, width, 16);
-    setFixedSize(width, yProgress + 16);
-}
-
 void TVarnok::connectHandlers()
 {
     for (size_t i = 0; i < FileFlagBoxes.size(); ++i) {
@@ -441,19 +175,6 @@ void TVarnok::connectHandlers()
         &TDriveComboBox::showVolumeOf);
     connect(FilterComboBox1, &QComboBox::currentIndexChanged, this,
         [this] { guard([&] { FilterComboBox1->applyMask(); }); });
-}
-
-void TVarnok::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    if (centred_)
-        return;
-    centred_ = true;
-    if (const QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
 }
 
 void TVarnok::ShowSegmentRow(int column, int row)
@@ -507,7 +228,7 @@ void TVarnok::deleteSegmentRow()
         GrKeys->copyRow(i, i - 1);
     GrKeys->setRowCount(rows - 1);
     if (rows - 1 > 1) {
-        GrKeys->moveQuietly(std::min(r, rows - 2), column);
+        GrKeys->moveQuietly(column, std::min(r, rows - 2));
         GrKeys->showEditor(false);
     }
 }
@@ -520,12 +241,12 @@ void TVarnok::insertSegmentRow()
     GrKeys->setRowCount(rows + 1);
     if (rows <= 1) {
         // No segment row left to copy: the new row starts empty and the header keeps its texts.
-        GrKeys->moveQuietly(1, column);
+        GrKeys->moveQuietly(column, 1);
     } else {
         const int r = std::max(GrKeys->currentRow(), 1);
         for (int i = rows - 1; i >= r; --i)
             GrKeys->copyRow(i, i + 1);
-        GrKeys->moveQuietly(r, column);
+        GrKeys->moveQuietly(column, r);
     }
     GrKeys->showEditor(false);
 }
@@ -584,7 +305,7 @@ void TVarnok::BOpenClick()
     const QString name = EFrom->text();
     // Only row 1 is left, so it becomes the current row, which the key-flag boxes write into.
     GrKeys->setRowCount(2);
-    GrKeys->moveQuietly(1, std::max(GrKeys->currentColumn(), 0));
+    GrKeys->moveQuietly(std::max(GrKeys->currentColumn(), 0), 1);
     EACSName->clear();
     for (int i = 0; i < AcsCells; ++i)
         setAcsCell(i, QString());
@@ -751,73 +472,36 @@ void TVarnok::BCopyClick()
     }
 
     auto DestBtrFile = std::make_unique<TWinBtr>(nullptr);
-    QString failure;
-    int32_t copied = 0;
-    const auto stopped = [&](const char* what, const QString& name, int16_t status) {
-        failure = QStringLiteral("%1 %2: %3. %4 records copied.")
-                      .arg(QString::fromLatin1(what), name, statusWords(status))
-                      .arg(copied);
-    };
-
     BtrFile->Open(systemName(source).constData(), "", 0);
     if (BtrFile->GetStatus() != btr::status::Success) {
-        stopped("Cannot open", source, BtrFile->GetStatus());
+        const int16_t status = BtrFile->GetStatus();
         BtrFile->Close();
         DestBtrFile.reset();
-        presenter_->showMessage(failure);
+        presenter_->showMessage(copyStopped("Cannot open", source, status, {}, destination));
         return;
     }
     DestBtrFile->Open(systemName(destination).constData(), "", 0);
     if (DestBtrFile->GetStatus() != btr::status::Success) {
-        stopped("Cannot open", destination, DestBtrFile->GetStatus());
+        const int16_t status = DestBtrFile->GetStatus();
         BtrFile->Close();
         DestBtrFile.reset();
-        presenter_->showMessage(failure);
+        presenter_->showMessage(copyStopped("Cannot open", destination, status, {}, destination));
         return;
     }
 
     ProgressBar->setMaximum(BtrFile->RecordCount());
-
-    // The source buffer holds the longest record the source can give (a variable-length record
-    // whole) and at least a destination record; a short record leaves the rest of it zero, so a
-    // wider destination receives the record followed by zero bytes.
-    const auto fileFlags = [](const TWinBtr& file) {
-        return static_cast<uint16_t>(spec::readField(file.StatBuffer, spec::file::FileFlags));
-    };
-    const bool sourceVariable = fileFlags(*BtrFile) & spec::fileflag::VarLen;
-    const bool destinationVariable = fileFlags(*DestBtrFile) & spec::fileflag::VarLen;
-    const uint16_t destinationLength = DestBtrFile->BufferSize;
-    const int bufferSize
-        = sourceVariable ? LongestRecord : std::max<int>(BtrFile->BufferSize, destinationLength);
-    BtrFile->AllocBuffer(static_cast<uint16_t>(bufferSize));
-    if (BtrFile->GetStatus() != btr::status::Success) {
-        stopped("Cannot read", source, BtrFile->GetStatus());
-    } else {
-        BtrFile->GetFirst();
-        while (BtrFile->GetStatus() == btr::status::Success) {
-            DestBtrFile->SetDataPtr(BtrFile->Buffer);
-            // A variable-length destination takes each record at its own length (never shorter
-            // than its fixed part); a fixed-length one its record length.
-            DestBtrFile->DataLength = destinationVariable
-                ? std::max(BtrFile->ReturnedLength, destinationLength)
-                : destinationLength;
-            if (DestBtrFile->Insert() != btr::status::Success) {
-                stopped("Cannot insert into", destination, DestBtrFile->GetStatus());
-                break;
-            }
-            ++copied;
-            ProgressBar->setValue(ProgressBar->value() + 1);
-            BtrFile->GetNext();
-        }
-        if (failure.isEmpty() && BtrFile->GetStatus() != btr::status::EndOfFile)
-            stopped("Cannot read", source, BtrFile->GetStatus());
-    }
+    const CopyOutcome outcome = copyRecords(
+        *BtrFile, *DestBtrFile, [this] { ProgressBar->setValue(ProgressBar->value() + 1); });
     ProgressBar->setValue(0);
     BtrFile->Close();
     DestBtrFile->Close();
     DestBtrFile.reset();
-    if (!failure.isEmpty())
-        presenter_->showMessage(failure);
+
+    if (outcome.failed()) {
+        const bool insertFailed = outcome.stop == CopyOutcome::Insert;
+        presenter_->showMessage(copyStopped(insertFailed ? "Cannot insert into" : "Cannot read",
+            insertFailed ? destination : source, outcome.status, outcome, destination));
+    }
 }
 
 void TVarnok::BDeleteClick()

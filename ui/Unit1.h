@@ -49,7 +49,9 @@ public:
         KeyColumnCount
     };
 
-    // Controls, named as the user's documentation names them.
+    // Controls. Each name is its kind ("E" edit, "L" label, "Ch" check box, "B" button or the
+    // extended-type combo box) followed by what it shows; a handler's name is its control's name
+    // followed by the event (BOpenClick), and tests find the controls by these names.
     QLineEdit* EFrom;
     QLineEdit* ETo;
     QPushButton* BOpen;
@@ -184,8 +186,16 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Shape of ACSGrid and the headers of GrKeys: written at start-up, measured by the layout.
+    static constexpr int AcsColumns = 33;
+    static constexpr int AcsRows = 9;
+    static constexpr const char* KeyHeaders[KeyColumnCount] = {"Key", "Pos", "Lenght", "Flags",
+        "NumKeys", "ExtType", "NullVal", "Reserv", "NumManual", "NumACS"};
+
+    // Unit1Layout.cpp: the controls, their geometry and tab order.
     void buildControls();
     void arrangeControls();
+    // Unit1.cpp: the wiring of the handlers, and what they share.
     void connectHandlers();
     void reportError(const QString& text);
     void deleteSegmentRow();

@@ -2,9 +2,11 @@
 // nothing overlaps and every number fits its field.
 #include "WindowFixture.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -226,6 +228,24 @@ TEST_F(StartUp, EveryNumberAFieldCanHoldIsLegible)
     for (int c = 1; c <= 32; ++c)
         EXPECT_TRUE(
             fits(window->ACSGrid, QStringLiteral("255"), window->ACSGrid->columnWidth(c) - 4));
+}
+
+// The corner where ACSGrid's two headers meet shows the corner cell's text, "0", as the header
+// sections beside it show theirs.
+TEST_F(StartUp, TheCornerOfACSGridShowsItsHeaderText)
+{
+    auto* corner
+        = window->ACSGrid->findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(corner, nullptr);
+    ASSERT_TRUE(corner->isVisible());
+    ASSERT_GT(corner->width(), 4);
+    ASSERT_EQ(window->ACSGrid->cell(0, 0), QStringLiteral("0"));
+    const QImage shown = corner->grab().toImage();
+    window->ACSGrid->setCell(0, 0, QString());
+    const QImage blank = corner->grab().toImage();
+    EXPECT_NE(shown, blank);
+    window->ACSGrid->setCell(0, 0, QStringLiteral("0"));
+    EXPECT_EQ(corner->grab().toImage(), shown);
 }
 
 TEST_F(StartUp, RendersToAPicture)

@@ -80,6 +80,8 @@ TEST(FileErrors, CodesFromErrno)
         {EMFILE, 4}, {EACCES, 5}, {EPERM, 5}, {EROFS, 5}, {EISDIR, 5}, {ENOSPC, 101}, {EIO, EIO}};
     for (const auto& [err, code] : table)
         EXPECT_EQ(fileErrorCode(err), code) << err;
+    EXPECT_EQ(fileErrorCode(ENOENT, Directory::Missing), 3);
+    EXPECT_EQ(fileErrorCode(EACCES, Directory::Missing), 5);
     try {
         raiseFileError(EACCES);
         FAIL();

@@ -1,0 +1,84 @@
+#include "CopyRecords.h"
+
+#include "LittleEndian.h"
+
+#include <algorithm>
+
+namespace {
+
+// The longest record a variable-length file can hold: the record manager's data length is 16
+// bits.
+constexpr uint16_t LongestRecord = 65535;
+
+// Where the file flags stand in a Stat result, and the flag of a variable-length file.
+constexpr int FileFlagsOffset = 10;
+constexpr uint16_t VariableLengthFlag = 0x0001;
+
+bool variableLength(const TWinBtr& file)
+{
+    return btr::le::get16(file.StatBuffer + FileFlagsOffset) & VariableLengthFlag;
+}
+
+int32_t heldRecords(TWinBtr& file)
+{
+    int32_t count = 0;
+    return file.GetRecordCount(count) == btr::status::Success ? count : -1;
+}
+
+} // namespace
+
+int32_t CopyOutcome::lost() const
+{
+    if (heldBefore < 0 || heldAfter < 0)
+        return 0;
+    return std::max<int32_t>(0, heldBefore + inserted - heldAfter);
+}
+
+int32_t CopyOutcome::copied() const
+{
+    if (lost() == 0)
+        return inserted;
+    return std::max<int32_t>(0, heldAfter - heldBefore);
+}
+
+CopyOutcome copyRecords(
+    TWinBtr& source, TWinBtr& destination, const std::function<void()>& inserted)
+{
+    CopyOutcome outcome;
+    const auto stop = [&outcome](CopyOutcome::Stop where, int16_t status) {
+        outcome.stop = where;
+        outcome.status = status;
+    };
+    // Both flags are read before the Stat below replaces the destination's cached definition.
+    const bool sourceVariable = variableLength(source);
+    const bool destinationVariable = variableLength(destination);
+    const uint16_t destinationLength = destination.BufferSize;
+    outcome.heldBefore = heldRecords(destination);
+
+    source.AllocBuffer(
+        sourceVariable ? LongestRecord : std::max(source.BufferSize, destinationLength));
+    if (source.GetStatus() != btr::status::Success) {
+        stop(CopyOutcome::Read, source.GetStatus());
+    } else {
+        source.GetFirst();
+        while (source.GetStatus() == btr::status::Success) {
+            destination.SetDataPtr(source.Buffer);
+            destination.DataLength = destinationVariable
+                ? std::max(source.ReturnedLength, destinationLength)
+                : destinationLength;
+            if (destination.Insert() != btr::status::Success) {
+                stop(CopyOutcome::Insert, destination.GetStatus());
+                break;
+            }
+            ++outcome.inserted;
+            if (inserted)
+                inserted();
+            source.GetNext();
+        }
+        if (!outcome.failed() && source.GetStatus() != btr::status::EndOfFile)
+            stop(CopyOutcome::Read, source.GetStatus());
+    }
+    if (outcome.failed())
+        outcome.heldAfter = heldRecords(destination);
+    return outcome;
+}
