@@ -11,6 +11,7 @@
 // the SQLite floor and the time of one Stat.
 #include "BtrCall.h"
 #include "CopyRecords.h"
+#include "DefinitionImage.h"
 #include "WinBtr.h"
 
 #include <sqlite3.h>
@@ -51,30 +52,15 @@ long peakRssKiB()
     return u.ru_maxrss;
 }
 
-void put16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 // The definition: 100-byte records, key 0 = 8-byte integer at 1, key 1 = 20-byte string at 9
 // with duplicates.
 void benchDefinition(uint8_t* spec)
 {
-    std::memset(spec, 0, btr::SpecBufferSize);
-    put16(spec + 0, 100);
-    put16(spec + 2, 4096);
-    put16(spec + 4, 2);
-    uint8_t* s0 = spec + 16;
-    put16(s0 + 0, 1);
-    put16(s0 + 2, 8);
-    put16(s0 + 4, 0x0100);
-    s0[10] = 1; // integer
-    uint8_t* s1 = spec + 32;
-    put16(s1 + 0, 9);
-    put16(s1 + 2, 20);
-    put16(s1 + 4, 0x0101);
-    s1[10] = 0; // string
+    testsupport::DefinitionImage d;
+    d.addKey({{1, 8, testsupport::ExtendedTypeKey, 0, 1}});           // integer
+    d.addKey({{9, 20, testsupport::ExtendedTypeKey | 0x0001, 0, 0}}); // string, duplicates
+    const std::vector<uint8_t> image = d.bytes();
+    std::memcpy(spec, image.data(), image.size());
 }
 
 int16_t createFile(const std::string& name, uint8_t* spec)

@@ -5,6 +5,8 @@
 //   varnok_legacy_bench [file]        a legacy file (default: the largest fixture)
 //   varnok_legacy_bench --v5 N        a 5.x file of N records (default 1000000) made for the run
 #include "BtrCall.h"
+#include "ByteVector.h"
+#include "NativeFixtures.h"
 
 #include <chrono>
 #include <cstdio>
@@ -18,6 +20,7 @@
 
 namespace {
 
+using testsupport::put16;
 using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::time_point since)
@@ -51,12 +54,6 @@ struct Btr
         return call(op, keyNumber, offered);
     }
 };
-
-void put16(std::vector<uint8_t>& b, size_t at, uint16_t v)
-{
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
 
 void putHiLo(std::vector<uint8_t>& b, size_t at, uint32_t v)
 {
@@ -115,7 +112,7 @@ void makeV5(const std::string& path, uint32_t records)
 
 int main(int argc, char** argv)
 {
-    std::string source = std::string(VARNOK_NATIVE_FIXTURES) + "/WCCACMS2.DAT";
+    std::string source = testsupport::fixturePath("WCCACMS2.DAT").string();
     const auto scratch = std::filesystem::temp_directory_path() / "varnok-legacy-bench";
     std::filesystem::create_directories(scratch);
     if (argc > 1 && std::string(argv[1]) == "--v5") {

@@ -9,6 +9,7 @@
 //   VARLEN.BTR    variable-length notes
 //   TYPES.BTR     keys of extended types: autoincrement, date, zstring, integer
 #include "BtrCall.h"
+#include "DefinitionImage.h"
 
 #include <cstdio>
 #include <cstring>
@@ -34,38 +35,31 @@ struct FileDef
     std::string acsName; // one collating sequence, folding a-z onto A-Z, when not empty
 };
 
-void put16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 std::vector<uint8_t> definitionImage(const FileDef& def)
 {
-    std::vector<uint8_t> b(btr::SpecBufferSize, 0);
-    put16(&b[0], def.recordLength);
-    put16(&b[2], 4096);
-    put16(&b[4], static_cast<uint16_t>(def.keys.size()));
-    put16(&b[10], def.fileFlags);
-    size_t at = 16;
+    testsupport::DefinitionImage image;
+    image.recordLength = def.recordLength;
+    image.fileFlags = def.fileFlags;
     for (const auto& key : def.keys) {
-        for (size_t i = 0; i < key.size(); ++i, at += 16) {
-            const SegmentDef& s = key[i];
-            put16(&b[at], s.position);
-            put16(&b[at + 2], s.length);
-            put16(&b[at + 4],
-                static_cast<uint16_t>(s.flags | 0x0100 | (i + 1 < key.size() ? 0x10 : 0)));
-            b[at + 10] = s.type;
-            b[at + 15] = s.acsNumber;
+        std::vector<testsupport::SegmentEntry> segments;
+        for (const SegmentDef& s : key) {
+            testsupport::SegmentEntry e;
+            e.position = s.position;
+            e.length = s.length;
+            e.flags = static_cast<uint16_t>(s.flags | testsupport::ExtendedTypeKey);
+            e.extType = s.type;
+            e.acsNumber = s.acsNumber;
+            segments.push_back(e);
         }
+        image.addKey(segments);
     }
     if (!def.acsName.empty()) {
-        b[at] = 0xAC;
-        std::memcpy(&b[at + 1], def.acsName.data(), std::min<size_t>(def.acsName.size(), 8));
+        std::vector<uint8_t> folding(256);
         for (int c = 0; c < 256; ++c)
-            b[at + 9 + c] = static_cast<uint8_t>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            folding[size_t(c)] = static_cast<uint8_t>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        image.blocks.push_back(testsupport::acsBlock(def.acsName, folding));
     }
-    return b;
+    return image.bytes();
 }
 
 class SampleFile

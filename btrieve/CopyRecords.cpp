@@ -1,5 +1,6 @@
 #include "CopyRecords.h"
 
+#include "DefinitionLayout.h"
 #include "LittleEndian.h"
 
 #include <algorithm>
@@ -10,13 +11,9 @@ namespace {
 // bits.
 constexpr uint16_t LongestRecord = 65535;
 
-// Where the file flags stand in a Stat result, and the flag of a variable-length file.
-constexpr int FileFlagsOffset = 10;
-constexpr uint16_t VariableLengthFlag = 0x0001;
-
 bool variableLength(const TWinBtr& file)
 {
-    return btr::le::get16(file.StatBuffer + FileFlagsOffset) & VariableLengthFlag;
+    return btr::le::get16(file.StatBuffer + btr::layout::file::FileFlags) & btr::fileflag::VariableLength;
 }
 
 int32_t heldRecords(TWinBtr& file)

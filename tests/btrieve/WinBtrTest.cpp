@@ -1,4 +1,5 @@
 #include "WinBtr.h"
+#include "DefinitionImage.h"
 #include "FakeBtrCall.h"
 
 #include <gtest/gtest.h>
@@ -13,13 +14,12 @@ namespace {
 // A Stat answer: the 1920-byte definition with the three header fields the object reads.
 std::vector<uint8_t> statImage(uint16_t recordLength, uint16_t numIndexes, uint32_t numRecords)
 {
-    std::vector<uint8_t> image(btr::SpecBufferSize, 0);
-    image[0] = static_cast<uint8_t>(recordLength);
-    image[1] = static_cast<uint8_t>(recordLength >> 8);
-    image[4] = static_cast<uint8_t>(numIndexes);
-    image[5] = static_cast<uint8_t>(numIndexes >> 8);
-    for (int i = 0; i < 4; ++i)
-        image[6 + i] = static_cast<uint8_t>(numRecords >> (8 * i));
+    testsupport::DefinitionImage d;
+    d.recordLength = recordLength;
+    d.pageSize = 0;
+    d.numIndexes = static_cast<int16_t>(numIndexes);
+    d.numRecords = numRecords;
+    std::vector<uint8_t> image = d.bytes();
     image[1919] = 0x5A; // marks the last byte, to see the whole image arrived
     return image;
 }

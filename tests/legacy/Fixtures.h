@@ -1,7 +1,7 @@
 // Where the legacy fixtures are, and scratch copies of them for tests that alter a file.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "RequireFixtures.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,20 +10,7 @@
 
 namespace legacytest {
 
-inline std::filesystem::path fixturePath(const std::string& name)
-{
-    return std::filesystem::path(VARNOK_NATIVE_FIXTURES) / name;
-}
-
-inline bool fixturesPresent()
-{
-    return std::filesystem::exists(fixturePath("GALTELA.DAT"));
-}
-
-#define REQUIRE_LEGACY_FIXTURES()                                                                  \
-    if (!legacytest::fixturesPresent())                                                            \
-    GTEST_SKIP() << "legacy data files not found in " VARNOK_NATIVE_FIXTURES                       \
-                    " (they are not part of the repository)"
+using testsupport::fixturePath;
 
 std::vector<uint8_t> readAll(const std::filesystem::path& path);
 void writeAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

@@ -1,4 +1,5 @@
 // Files the reader must refuse, damaged files it must survive, and files it must leave untouched.
+#include "ByteVector.h"
 #include "Fixtures.h"
 #include "KeyOrder.h"
 #include "LegacyFile.h"
@@ -17,14 +18,9 @@ using legacytest::fixturePath;
 using legacytest::readAll;
 using legacytest::ScratchDir;
 using legacytest::writeAll;
+using testsupport::put16;
 
 namespace {
-
-void put16(std::vector<uint8_t>& b, size_t at, uint16_t v)
-{
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
 
 struct Refusal
 {

@@ -1,4 +1,5 @@
 #include "Definition.h"
+#include "DefinitionImage.h"
 
 #include <gtest/gtest.h>
 
@@ -10,87 +11,28 @@ using namespace recman;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testsupport::Bytes;
+using testsupport::SegmentEntry;
 
-struct SegmentEntry
+// The valid starting definition every case alters: record length 100, page 1024, one 10-byte
+// string key; the rest of the 1920 bytes (or `length` bytes) left as filler.
+struct CreateBuffer : testsupport::DefinitionImage
 {
-    uint16_t position = 1;
-    uint16_t length = 10;
-    uint16_t flags = 0;
-    uint32_t numKeyValues = 0;
-    uint8_t extType = 0;
-    uint8_t nullValue = 0;
-    uint16_t reserved = 0;
-    uint8_t manualKeyNumber = 0;
-    uint8_t acsNumber = 0;
-};
-
-// A Create buffer as a caller lays it out: header, segment entries, collating blocks, and the
-// rest of the 1920 bytes (or `length` bytes) left as filler.
-struct CreateBuffer
-{
-    uint16_t recordLength = 100;
-    uint16_t pageSize = 1024;
-    int16_t numIndexes = 1;
-    uint32_t numRecords = 0;
-    uint16_t fileFlags = 0;
-    uint8_t duplicatePointers = 0;
-    uint8_t reserved = 0;
-    uint16_t unusedPages = 0;
-    std::vector<SegmentEntry> segments {SegmentEntry {}};
-    std::vector<Bytes> blocks;
-    size_t length = 1920;
-    uint8_t filler = 0;
-
-    Bytes bytes() const
+    CreateBuffer()
     {
-        Bytes b(std::max<size_t>(length, 16 + 16 * segments.size() + 265 * blocks.size()), filler);
-        auto put16 = [&b](size_t at, uint16_t v) {
-            b[at] = uint8_t(v);
-            b[at + 1] = uint8_t(v >> 8);
-        };
-        auto put32 = [&](size_t at, uint32_t v) {
-            put16(at, uint16_t(v));
-            put16(at + 2, uint16_t(v >> 16));
-        };
-        put16(0, recordLength);
-        put16(2, pageSize);
-        put16(4, uint16_t(numIndexes));
-        put32(6, numRecords);
-        put16(10, fileFlags);
-        b[12] = duplicatePointers;
-        b[13] = reserved;
-        put16(14, unusedPages);
-        size_t at = 16;
-        for (const SegmentEntry& s : segments) {
-            put16(at, s.position);
-            put16(at + 2, s.length);
-            put16(at + 4, s.flags);
-            put32(at + 6, s.numKeyValues);
-            b[at + 10] = s.extType;
-            b[at + 11] = s.nullValue;
-            put16(at + 12, s.reserved);
-            b[at + 14] = s.manualKeyNumber;
-            b[at + 15] = s.acsNumber;
-            at += 16;
-        }
-        for (const Bytes& block : blocks) {
-            std::copy(block.begin(), block.end(), b.begin() + long(at));
-            at += 265;
-        }
-        b.resize(length);
-        return b;
+        pageSize = 1024;
+        numIndexes = 1;
+        segments = {SegmentEntry {}};
     }
 };
 
+// A collating sequence named `name` whose table reverses the byte order.
 Bytes acsBlock(const std::string& name, uint8_t signature = 0xAC)
 {
-    Bytes block(265, 0);
-    block[0] = signature;
-    std::copy(name.begin(), name.end(), block.begin() + 1);
+    Bytes table(256);
     for (size_t i = 0; i < 256; ++i)
-        block[9 + i] = uint8_t(255 - i);
-    return block;
+        table[i] = uint8_t(255 - i);
+    return testsupport::acsBlock(name, table, signature);
 }
 
 SegmentEntry typed(uint8_t type, uint16_t length, uint16_t flags = 0, uint16_t position = 1)

@@ -90,9 +90,11 @@ Bytes lstring(const Bytes& content, size_t length, uint8_t filler = 0)
 
 Bytes zstring(const std::string& content, size_t length, uint8_t filler = 0)
 {
-    Bytes b(length, filler);
-    std::copy(content.begin(), content.end(), b.begin());
-    b[content.size()] = 0;
+    // Built by appending: copying into a pre-sized vector draws a false -Wstringop-overflow from
+    // GCC 12 at -O2.
+    Bytes b(content.begin(), content.end());
+    b.push_back(0);
+    b.resize(length, filler);
     return b;
 }
 

@@ -5,7 +5,7 @@
 #include "WindowFixture.h"
 
 #include "BtrCall.h"
-#include "SpecBuffer.h"
+#include "DefinitionImage.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,41 +36,36 @@ struct Definition
     std::vector<uint8_t> acsTable; // 256 bytes when a segment has flag 0x20
 };
 
-inline spec::SpecBuffer image(const Definition& d)
+inline std::vector<uint8_t> image(const Definition& d)
 {
-    spec::SpecBuffer b;
-    b.setHeaderField(spec::file::RecordLength, d.recordLength);
-    b.setHeaderField(spec::file::PageSize, d.pageSize);
-    b.setHeaderField(spec::file::FileFlags, d.fileFlags);
-    std::vector<int16_t> flags;
-    for (size_t k = 0; k < d.segments.size(); ++k) {
-        const Segment& s = d.segments[k];
-        const int e = static_cast<int>(k);
-        b.setSegmentField(e, spec::segment::Position, s.position);
-        b.setSegmentField(e, spec::segment::Length, s.length);
-        b.setSegmentField(e, spec::segment::KeyFlags, s.flags);
-        b.setSegmentField(e, spec::segment::ExtendedType, s.type);
-        b.setSegmentField(e, spec::segment::Reserved, s.reserved);
-        flags.push_back(static_cast<int16_t>(s.flags));
+    testsupport::DefinitionImage b;
+    b.recordLength = static_cast<uint16_t>(d.recordLength);
+    b.pageSize = static_cast<uint16_t>(d.pageSize);
+    b.fileFlags = static_cast<uint16_t>(d.fileFlags);
+    for (const Segment& s : d.segments) {
+        testsupport::SegmentEntry e;
+        e.position = static_cast<uint16_t>(s.position);
+        e.length = static_cast<uint16_t>(s.length);
+        e.flags = static_cast<uint16_t>(s.flags);
+        e.extType = static_cast<uint8_t>(s.type);
+        e.reserved = static_cast<uint16_t>(s.reserved);
+        b.segments.push_back(e);
+        // A key is counted at its last segment, the one without "another segment follows".
+        if ((e.flags & testsupport::AnotherSegmentFollows) == 0)
+            ++b.numIndexes;
     }
-    b.setHeaderField(
-        spec::file::NumIndexes, spec::countKeys(flags.data(), static_cast<int>(flags.size())));
-    if (!d.acsTable.empty()) {
-        spec::AcsBlock acs;
-        acs.Name = d.acsName;
-        std::memcpy(acs.Table.data(), d.acsTable.data(), 256);
-        b.setAcs(static_cast<int>(d.segments.size()), acs);
-    }
-    return b;
+    if (!d.acsTable.empty())
+        b.blocks.push_back(testsupport::acsBlock(d.acsName, d.acsTable));
+    return b.bytes();
 }
 
 inline int16_t create(const std::string& name, const Definition& d)
 {
-    spec::SpecBuffer b = image(d);
+    std::vector<uint8_t> b = image(d);
     uint8_t pos[btr::PositionBlockSize] = {};
     char key[btr::KeyBufferSize] = {};
     std::strncpy(key, name.c_str(), sizeof key - 1);
-    uint16_t length = spec::BufferSize;
+    uint16_t length = static_cast<uint16_t>(b.size());
     return BTRCALLID(btr::op::Create, pos, b.data(), &length, key, 255, 0, nullptr);
 }
 

@@ -2,6 +2,8 @@
 // makes a file of ours from the form, Copy moves every record into it in key order.
 #include "DataFiles.h"
 
+#include "RequireFixtures.h"
+#include "SpecBuffer.h"
 #include "WinBtr.h"
 
 #include <QFile>
@@ -9,8 +11,6 @@
 #include <array>
 
 namespace {
-
-const QString fixtures = QStringLiteral(VARNOK_NATIVE_FIXTURES);
 
 // Every record of `name` in the order of key `keyNumber` (Get First / Get Next).
 std::vector<std::vector<uint8_t>> inKeyOrder(const std::string& name, uint8_t keyNumber)
@@ -61,12 +61,11 @@ class LegacyCopy : public DataFileTest, public testing::WithParamInterface<const
 
 TEST_P(LegacyCopy, OpenCreateCopyMovesEveryRecordInKeyOrder)
 {
+    REQUIRE_LEGACY_FIXTURES();
     const QString name = QString::fromLatin1(GetParam());
-    if (!QFile::exists(fixtures + '/' + name))
-        GTEST_SKIP() << "legacy data files not found in " << fixtures.toStdString()
-                     << " (they are not part of the repository)";
     // A working copy, so that sizing the file for the window may ask for write access.
-    ASSERT_TRUE(QFile::copy(fixtures + '/' + name, name));
+    const QString fixture = QString::fromStdString(testsupport::fixturePath(GetParam()).string());
+    ASSERT_TRUE(QFile::copy(fixture, name));
     QFile::setPermissions(name, QFile::ReadOwner | QFile::WriteOwner);
 
     open(name);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "BtrCall.h"
+#include "DefinitionImage.h"
+#include "LittleEndian.h"
 
 #include <gtest/gtest.h>
 
@@ -38,56 +40,34 @@ struct Spec
     std::vector<std::vector<uint8_t>> acsTables; // 256 bytes each
 };
 
-inline void put16(std::vector<uint8_t>& b, size_t at, uint16_t v)
-{
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-inline uint16_t get16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-inline uint32_t get32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+using btr::le::get32;
 
 // The Create image of `spec`, padded to `size` bytes (1920 as the program sends it).
 inline std::vector<uint8_t> image(const Spec& spec, size_t size = btr::SpecBufferSize)
 {
-    std::vector<uint8_t> b(size, 0);
-    put16(b, 0, spec.recordLength);
-    put16(b, 2, spec.pageSize);
-    put16(b, 4, static_cast<uint16_t>(spec.keys.size()));
-    put16(b, 10, spec.fileFlags);
-    size_t at = 16;
+    testsupport::DefinitionImage d;
+    d.recordLength = spec.recordLength;
+    d.pageSize = spec.pageSize;
+    d.fileFlags = spec.fileFlags;
+    d.length = size;
     for (const auto& key : spec.keys) {
-        for (size_t i = 0; i < key.size(); ++i) {
-            const Seg& s = key[i];
-            put16(b, at, s.position);
-            put16(b, at + 2, s.length);
-            uint16_t flags = s.flags;
-            if (i + 1 < key.size())
-                flags |= 0x10;
-            if (s.type >= 0)
-                flags |= 0x100;
-            put16(b, at + 4, flags);
-            b[at + 10] = static_cast<uint8_t>(s.type >= 0 ? s.type : 0);
-            b[at + 11] = s.nullValue;
-            b[at + 14] = s.manualKeyNumber;
-            b[at + 15] = s.acs;
-            at += 16;
+        std::vector<testsupport::SegmentEntry> segments;
+        for (const Seg& s : key) {
+            testsupport::SegmentEntry e;
+            e.position = s.position;
+            e.length = s.length;
+            e.flags = s.type >= 0 ? uint16_t(s.flags | testsupport::ExtendedTypeKey) : s.flags;
+            e.extType = static_cast<uint8_t>(s.type >= 0 ? s.type : 0);
+            e.nullValue = s.nullValue;
+            e.manualKeyNumber = s.manualKeyNumber;
+            e.acsNumber = s.acs;
+            segments.push_back(e);
         }
+        d.addKey(segments);
     }
-    for (const auto& table : spec.acsTables) {
-        b[at] = 0xAC;
-        std::memcpy(&b[at + 1], "TESTACS", 7);
-        std::memcpy(&b[at + 9], table.data(), 256);
-        at += 265;
-    }
-    return b;
+    for (const auto& table : spec.acsTables)
+        d.blocks.push_back(testsupport::acsBlock("TESTACS", table));
+    return d.bytes();
 }
 
 // One position block and the buffers of the usual calls.

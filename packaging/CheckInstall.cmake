@@ -1,0 +1,64 @@
+# Installs the build into a scratch DESTDIR and checks what a user's machine would get: exactly
+# the program, its record manager library, the desktop entry and the icon; every binary's
+# libraries resolve (ldd finds each one); the desktop entry validates.
+#
+#   cmake -DBUILD_DIR=... -DSTAGE=... -DPREFIX=/usr -DBINDIR=bin -DDATADIR=share
+#         -DPRIVATE_LIBDIR=lib/varnok -DWITH_RECMAN=ON|OFF -DDESKTOP_FILE_VALIDATE=...
+#         -P CheckInstall.cmake
+
+file(REMOVE_RECURSE "${STAGE}")
+set(ENV{DESTDIR} "${STAGE}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed (${result}):\n${output}")
+endif()
+
+string(REGEX REPLACE "^/+" "" root "${PREFIX}")
+set(expected
+  "${root}/${BINDIR}/varnok"
+  "${root}/${DATADIR}/applications/varnok.desktop"
+  "${root}/${DATADIR}/icons/hicolor/scalable/apps/varnok.svg")
+if(WITH_RECMAN)
+  list(APPEND expected "${root}/${PRIVATE_LIBDIR}/libvarnok-recman.so")
+endif()
+list(SORT expected)
+
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${STAGE}" "${STAGE}/*")
+list(SORT installed)
+if(NOT installed STREQUAL expected)
+  string(REPLACE ";" "\n  " got "${installed}")
+  string(REPLACE ";" "\n  " want "${expected}")
+  message(FATAL_ERROR "installed files differ from the expected ones.\nInstalled:\n  ${got}\n"
+                      "Expected:\n  ${want}")
+endif()
+
+set(failures "")
+foreach(file IN LISTS installed)
+  file(READ "${STAGE}/${file}" magic LIMIT 4 HEX)
+  if(NOT magic STREQUAL "7f454c46")
+    continue()
+  endif()
+  # ldd of a binary under DESTDIR: its RPATH, relative to the binary, points inside DESTDIR too.
+  execute_process(COMMAND ldd "${STAGE}/${file}"
+    RESULT_VARIABLE result OUTPUT_VARIABLE libraries ERROR_VARIABLE libraries)
+  if(NOT result EQUAL 0 OR libraries MATCHES "not found")
+    string(APPEND failures "${file}: its libraries do not all resolve:\n${libraries}\n")
+  endif()
+endforeach()
+
+if(NOT DESKTOP_FILE_VALIDATE)
+  message(FATAL_ERROR "desktop-file-validate not found: install desktop-file-utils")
+endif()
+execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}"
+  "${STAGE}/${root}/${DATADIR}/applications/varnok.desktop"
+  RESULT_VARIABLE result OUTPUT_VARIABLE report ERROR_VARIABLE report)
+if(NOT result EQUAL 0)
+  string(APPEND failures "varnok.desktop does not validate:\n${report}\n")
+endif()
+
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()
+list(LENGTH installed count)
+message(STATUS "${count} files installed; every binary's libraries resolve; varnok.desktop validates")
