@@ -13,7 +13,8 @@ constexpr uint16_t LongestRecord = 65535;
 
 bool variableLength(const TWinBtr& file)
 {
-    return btr::le::get16(file.StatBuffer + btr::layout::file::FileFlags) & btr::fileflag::VariableLength;
+    return btr::le::get16(file.StatBuffer + btr::layout::file::FileFlags)
+        & btr::fileflag::VariableLength;
 }
 
 int32_t heldRecords(TWinBtr& file)
@@ -78,4 +79,16 @@ CopyOutcome copyRecords(
     if (outcome.failed())
         outcome.heldAfter = heldRecords(destination);
     return outcome;
+}
+
+void closeDestination(TWinBtr& destination, const char* name, CopyOutcome& outcome)
+{
+    const int16_t closed = destination.Close();
+    if (closed == btr::status::Success || outcome.failed())
+        return;
+    outcome.stop = CopyOutcome::Close;
+    outcome.status = closed;
+    if (destination.Open(name, "", btr::mode::ReadOnly) == btr::status::Success)
+        outcome.heldAfter = heldRecords(destination);
+    destination.Close();
 }

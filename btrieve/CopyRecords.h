@@ -13,8 +13,9 @@
 
 struct CopyOutcome
 {
-    // Where the copy ended: every record read (Complete), or a read or an Insert that failed.
-    enum Stop { Complete, Read, Insert };
+    // Where the copy ended: every record read (Complete), a read or an Insert that failed, or
+    // the destination's Close, whose commit of the last writes failed.
+    enum Stop { Complete, Read, Insert, Close };
     Stop stop = Complete;
     // The status that ended the copy; 0 when it was complete.
     int16_t status = btr::status::Success;
@@ -43,3 +44,8 @@ struct CopyOutcome
 // its record length. inserted, when given, runs after each Insert that answered 0.
 CopyOutcome copyRecords(
     TWinBtr& source, TWinBtr& destination, const std::function<void()>& inserted = {});
+
+// Closes the destination after copyRecords. Its Close commits the writes still pending; when that
+// commit fails the record manager drops them, so a copy that looked complete is not: the outcome
+// then says so, with the destination's own count taken by opening `name` again.
+void closeDestination(TWinBtr& destination, const char* name, CopyOutcome& outcome);

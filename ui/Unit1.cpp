@@ -490,17 +490,20 @@ void TVarnok::BCopyClick()
     }
 
     ProgressBar->setMaximum(BtrFile->RecordCount());
-    const CopyOutcome outcome = copyRecords(
+    CopyOutcome outcome = copyRecords(
         *BtrFile, *DestBtrFile, [this] { ProgressBar->setValue(ProgressBar->value() + 1); });
     ProgressBar->setValue(0);
     BtrFile->Close();
-    DestBtrFile->Close();
+    closeDestination(*DestBtrFile, systemName(destination).constData(), outcome);
     DestBtrFile.reset();
 
     if (outcome.failed()) {
-        const bool insertFailed = outcome.stop == CopyOutcome::Insert;
-        presenter_->showMessage(copyStopped(insertFailed ? "Cannot insert into" : "Cannot read",
-            insertFailed ? destination : source, outcome.status, outcome, destination));
+        const bool readFailed = outcome.stop == CopyOutcome::Read;
+        const char* what = readFailed            ? "Cannot read"
+            : outcome.stop == CopyOutcome::Close ? "Cannot close"
+                                                 : "Cannot insert into";
+        presenter_->showMessage(copyStopped(
+            what, readFailed ? source : destination, outcome.status, outcome, destination));
     }
 }
 

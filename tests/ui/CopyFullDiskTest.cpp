@@ -99,4 +99,33 @@ TEST_F(CopyOntoAFullDisk, CountsTheRecordsTheDestinationHolds)
     EXPECT_FALSE(window->BtrFile->IsOpen);
 }
 
+// Every Insert fits in the pending bundle, but the disk cannot take the bundle when Close commits
+// it: the copy looked complete, and the message says that it is not.
+TEST_F(CopyOntoAFullDisk, SaysWhenTheLastWritesAreLostAtClose)
+{
+    if (!mountSmallDisk("size=256k"))
+        GTEST_SKIP() << "no right to mount a small file system here";
+    const uint32_t count = 3000;
+    ASSERT_EQ(datafiles::create("SRC.BTR", idKey()), 0);
+    {
+        File src("SRC.BTR");
+        for (uint32_t id = 1; id <= count; ++id)
+            ASSERT_EQ(src.insert(datafiles::record(id, 200, static_cast<uint8_t>(id))), 0);
+    }
+    ASSERT_EQ(datafiles::create("full/DST.BTR", idKey()), 0);
+    copy(QStringLiteral("SRC.BTR"), QStringLiteral("full/DST.BTR"));
+
+    File dst("full/DST.BTR");
+    ASSERT_EQ(dst.status, 0);
+    const auto held = dst.all(btr::op::GetFirst, btr::op::GetNext).size();
+    ASSERT_LT(held, count) << "the disk took every record";
+    EXPECT_EQ(presenter->messages,
+        QStringList {QStringLiteral("Cannot close full/DST.BTR: disk full (status 18). %1 "
+                                    "records copied; %2 records were lost with the failed "
+                                    "write; %1 records are in full/DST.BTR.")
+                         .arg(held)
+                         .arg(count - held)});
+    EXPECT_FALSE(window->BtrFile->IsOpen);
+}
+
 } // namespace
