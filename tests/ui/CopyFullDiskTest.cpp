@@ -17,6 +17,15 @@ namespace {
 using datafiles::Definition;
 using datafiles::File;
 
+// One unique 4-byte integer key at 1 and a 200-byte record.
+Definition idKey()
+{
+    Definition d;
+    d.recordLength = 200;
+    d.segments = {{1, 4, 0x100, 1}};
+    return d;
+}
+
 class CopyOntoAFullDisk : public DataFileTest
 {
 protected:
@@ -46,19 +55,19 @@ protected:
         }
         QDir::setCurrent(previous);
     }
+    // SRC.BTR with records 1..count, and an empty full/DST.BTR of the same definition.
+    static void makeSourceAndDestination(uint32_t count)
+    {
+        ASSERT_EQ(datafiles::create("SRC.BTR", idKey()), 0);
+        File src("SRC.BTR");
+        for (uint32_t id = 1; id <= count; ++id)
+            ASSERT_EQ(src.insert(datafiles::record(id, 200, static_cast<uint8_t>(id))), 0);
+        ASSERT_EQ(datafiles::create("full/DST.BTR", idKey()), 0);
+    }
     int original = -1;
     bool mounted = false;
     std::string mountPoint;
 };
-
-// One unique 4-byte integer key at 1 and a 200-byte record.
-Definition idKey()
-{
-    Definition d;
-    d.recordLength = 200;
-    d.segments = {{1, 4, 0x100, 1}};
-    return d;
-}
 
 // The disk holds the first bundle of writes but not the second: the Inserts of the second were
 // answered 0 until the bundle's commit failed, and then they were dropped.
@@ -67,13 +76,7 @@ TEST_F(CopyOntoAFullDisk, CountsTheRecordsTheDestinationHolds)
     if (!mountSmallDisk("size=4m"))
         GTEST_SKIP() << "no right to mount a small file system here";
     const uint32_t count = 40000;
-    ASSERT_EQ(datafiles::create("SRC.BTR", idKey()), 0);
-    {
-        File src("SRC.BTR");
-        for (uint32_t id = 1; id <= count; ++id)
-            ASSERT_EQ(src.insert(datafiles::record(id, 200, static_cast<uint8_t>(id))), 0);
-    }
-    ASSERT_EQ(datafiles::create("full/DST.BTR", idKey()), 0);
+    ASSERT_NO_FATAL_FAILURE(makeSourceAndDestination(count));
     int inserted = 0;
     QObject::connect(window->ProgressBar, &QProgressBar::valueChanged,
         [&inserted](int v) { inserted = std::max(inserted, v); });
@@ -106,13 +109,7 @@ TEST_F(CopyOntoAFullDisk, SaysWhenTheLastWritesAreLostAtClose)
     if (!mountSmallDisk("size=256k"))
         GTEST_SKIP() << "no right to mount a small file system here";
     const uint32_t count = 3000;
-    ASSERT_EQ(datafiles::create("SRC.BTR", idKey()), 0);
-    {
-        File src("SRC.BTR");
-        for (uint32_t id = 1; id <= count; ++id)
-            ASSERT_EQ(src.insert(datafiles::record(id, 200, static_cast<uint8_t>(id))), 0);
-    }
-    ASSERT_EQ(datafiles::create("full/DST.BTR", idKey()), 0);
+    ASSERT_NO_FATAL_FAILURE(makeSourceAndDestination(count));
     copy(QStringLiteral("SRC.BTR"), QStringLiteral("full/DST.BTR"));
 
     File dst("full/DST.BTR");
