@@ -242,7 +242,17 @@ private:
         uint32_t address;
         uint64_t nextLinkAt;
     };
-    std::vector<std::map<std::vector<uint8_t>, LastOfValue>> lastOfValue_;
+    // Values ordered byte by byte through an explicit comparison: a vector's own operator<
+    // compares through memcmp, on which GCC 12 at -O2 reports a false -Wstringop-overread.
+    struct Bytewise
+    {
+        bool operator()(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) const
+        {
+            return std::lexicographical_compare(
+                a.begin(), a.end(), b.begin(), b.end(), std::less<>());
+        }
+    };
+    std::vector<std::map<std::vector<uint8_t>, LastOfValue, Bytewise>> lastOfValue_;
 };
 
 void Writer::validate()
