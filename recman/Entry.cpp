@@ -11,6 +11,7 @@
 #include "Posix.h"
 #include "Store.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -27,12 +28,24 @@ constexpr int MaxHandles = 256;
 
 struct OpenFile
 {
-    std::unique_ptr<DataFile> file;
+    // Held from before the file is opened until after it is closed: other processes see through
+    // its lock that the file is open here, and it is never closed while SQLite has the file open.
+    posix::OpenFileLock lock;
+    std::unique_ptr<DataFile> file; // destroyed first
     uint64_t device = 0;
     uint64_t inode = 0;
     int handles = 0;
     bool exclusive = false;
     std::array<int16_t, 256> keyIndex {}; // key number -> index in Definition::keys, or -1
+
+    void reset()
+    {
+        file.reset(); // commits what is pending and closes SQLite's descriptors
+        lock.close();
+        device = inode = 0;
+        handles = 0;
+        exclusive = false;
+    }
 };
 
 struct Handle
@@ -78,7 +91,7 @@ public:
             h = Handle {};
         }
         for (OpenFile& f : files_)
-            f = OpenFile {};
+            f.reset();
     }
     Manager(const Manager&) = delete;
     Manager& operator=(const Manager&) = delete;
@@ -105,6 +118,7 @@ private:
 
     std::array<OpenFile, MaxFiles> files_;
     std::array<Handle, MaxHandles> handles_;
+    int usedFiles_ = 0; // files_[usedFiles_...] are all free
     uint32_t instance_ = 0;
     uint64_t nextGeneration_ = 1;
 };
@@ -138,7 +152,8 @@ int16_t statusOfFailure(int error)
 void Manager::commitDueBundles()
 {
     auto now = std::chrono::steady_clock::time_point {};
-    for (OpenFile& f : files_) {
+    for (int i = 0; i < usedFiles_; ++i) {
+        OpenFile& f = files_[i];
         if (!f.file || !f.file->writesPending())
             continue;
         if (now == std::chrono::steady_clock::time_point {})
@@ -241,10 +256,12 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
     if (!info.regular)
         return st::FileNotFound;
 
+    // A file this process has open is never opened (and closed) again here: closing any
+    // descriptor of it would drop SQLite's locks on it.
     int fi = fileOf(info.device, info.inode);
     if (fi >= 0) {
         if (files_[fi].exclusive || mode == btr::mode::Exclusive)
-            return st::FileInUse;
+            return st::IncompatibleMode;
     } else {
         for (size_t i = 0; i < files_.size() && fi < 0; ++i) {
             if (!files_[i].file)
@@ -254,16 +271,30 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
             return st::FileTableFull;
         if (!posix::mayRead(name))
             return st::AccessDenied;
+        OpenFile& f = files_[fi];
+        if (int error = f.lock.open(name))
+            return statusOfFailure(error);
+        // What was opened is what counts: the name may have changed hands since it was looked at.
+        if (f.lock.info(info) != 0 || !info.regular) {
+            f.lock.close();
+            return st::FileNotFound;
+        }
+        if (!f.lock.tryLock(mode == btr::mode::Exclusive)) {
+            f.lock.close();
+            return st::IncompatibleMode;
+        }
         int16_t status = st::Success;
         std::unique_ptr<DataFile> file;
         if (isStoreFile(name))
-            file = openStore(name, posix::mayWrite(name), status);
+            file = openStore(name, posix::mayWrite(name), f.lock, status);
         else
             file = openLegacyFile(name, status);
-        if (!file)
+        if (!file) {
+            f.lock.close();
             return status != st::Success ? status : st::NotADataFile;
-        OpenFile& f = files_[fi];
+        }
         f.file = std::move(file);
+        usedFiles_ = std::max(usedFiles_, fi + 1);
         f.device = info.device;
         f.inode = info.inode;
         f.handles = 0;
@@ -303,8 +334,11 @@ int16_t Manager::close(Handle& h, void* posBlock)
     if (h.exclusive)
         f.exclusive = false;
     h = Handle {};
-    if (--f.handles == 0)
-        f = OpenFile {};
+    if (--f.handles == 0) {
+        f.reset();
+        while (usedFiles_ > 0 && !files_[usedFiles_ - 1].file)
+            --usedFiles_;
+    }
     std::memset(posBlock, 0, sizeof(BlockImage));
     return s;
 }
@@ -325,15 +359,24 @@ int16_t Manager::create(
     if (int16_t s = parseCreate(image, *dataLength, def))
         return s;
     posix::FileInfo info;
+    // Held through the replacement: no process can open the old file meanwhile.
+    posix::OpenFileLock replaced;
     if (posix::fileInfo(name, info) == 0) {
         if (how == btr::create::NoReplace)
             return st::FileAlreadyExists;
+        if (!info.regular)
+            return st::CreateIoError;
+        // Open here: looking inside would mean opening and closing it, which drops SQLite's locks.
+        if (fileOf(info.device, info.inode) >= 0)
+            return st::FileInUse;
+        if (replaced.open(name) != 0 || replaced.info(info) != 0 || !info.regular)
+            return st::CreateIoError;
+        if (!replaced.tryLock(true))
+            return st::FileInUse; // another process has it open
         // A file written by the vendor's engine is only ever read here: replacing it would lose
         // the user's data.
         if (isLegacyFile(name))
             return st::OperationNotAllowed;
-        if (fileOf(info.device, info.inode) >= 0)
-            return st::FileInUse;
     }
     return createStore(
         name, def, image, static_cast<size_t>(def.imageSize()), how == btr::create::Replace);

@@ -23,6 +23,13 @@ void fill(const struct stat& st, FileInfo& out)
     out.inode = uint64_t(st.st_ino);
 }
 
+// Where the presence locks sit: below the bytes SQLite locks (from 0x40000000, 512 bytes),
+// which no database of ours reaches, so they meet neither SQLite's locks nor data.
+constexpr off_t PresenceLockOffset = 0x3fffff00;
+constexpr off_t PresenceLockLength = 16;
+
+bool readFully(int fd, uint64_t offset, void* out, size_t length);
+
 } // namespace
 
 Failure classify(int error)
@@ -108,9 +115,75 @@ int ReadOnlyFile::info(FileInfo& out) const
 
 bool ReadOnlyFile::readAt(uint64_t offset, void* out, size_t length) const
 {
+    return readFully(fd_, offset, out, length);
+}
+
+OpenFileLock::~OpenFileLock()
+{
+    close();
+}
+
+int OpenFileLock::open(const std::string& path)
+{
+    close();
+    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    writable_ = fd_ >= 0;
+    if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM || errno == EISDIR))
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    return fd_ >= 0 ? 0 : lastError();
+}
+
+void OpenFileLock::close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    writable_ = false;
+}
+
+int OpenFileLock::info(FileInfo& out) const
+{
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        return lastError();
+    fill(st, out);
+    return 0;
+}
+
+bool OpenFileLock::tryLock(bool exclusive)
+{
+    struct flock l
+    {
+    };
+    l.l_whence = SEEK_SET;
+    l.l_start = PresenceLockOffset;
+    l.l_len = PresenceLockLength;
+    if (exclusive && !writable_) {
+        l.l_type = F_WRLCK;
+        if (::fcntl(fd_, F_OFD_GETLK, &l) != 0 || l.l_type != F_UNLCK)
+            return false;
+        l = {};
+        l.l_whence = SEEK_SET;
+        l.l_start = PresenceLockOffset;
+        l.l_len = PresenceLockLength;
+        exclusive = false;
+    }
+    l.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    return ::fcntl(fd_, F_OFD_SETLK, &l) == 0;
+}
+
+bool OpenFileLock::readAt(uint64_t offset, void* out, size_t length) const
+{
+    return readFully(fd_, offset, out, length);
+}
+
+namespace {
+
+bool readFully(int fd, uint64_t offset, void* out, size_t length)
+{
     auto* to = static_cast<uint8_t*>(out);
     while (length > 0) {
-        ssize_t got = ::pread(fd_, to, length, off_t(offset));
+        ssize_t got = ::pread(fd, to, length, off_t(offset));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -121,6 +194,8 @@ bool ReadOnlyFile::readAt(uint64_t offset, void* out, size_t length) const
     }
     return true;
 }
+
+} // namespace
 
 std::string directoryOf(const std::string& path)
 {

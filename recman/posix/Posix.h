@@ -64,6 +64,42 @@ private:
     int fd_ = -1;
 };
 
+// A descriptor of a data file held for as long as this process has the file open, and the
+// open-file-description lock on it that tells other processes so: shared by a normal open,
+// exclusive by an exclusive open or by Create replacing the file. Such locks belong to the open
+// file description, not to the process, so they neither merge with SQLite's own POSIX locks nor
+// vanish when some other descriptor of the file is closed; they sit on a byte range SQLite never
+// locks. (flock would do as much on local disks, but on network shares Linux turns it into a
+// whole-file POSIX lock, which would conflict with SQLite's locks.)
+class OpenFileLock
+{
+public:
+    OpenFileLock() = default;
+    ~OpenFileLock();
+    OpenFileLock(const OpenFileLock&) = delete;
+    OpenFileLock& operator=(const OpenFileLock&) = delete;
+
+    // Opens `path`, for writing too where allowed, without waiting whatever it names (a FIFO
+    // included). 0 or the failure's code.
+    int open(const std::string& path);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    int info(FileInfo& out) const;
+
+    // Takes the lock without waiting; false when another open of the file holds a conflicting
+    // one. An exclusive lock needs a descriptor open for writing: on a file this process may not
+    // write, an exclusive request only checks that nobody has the file open and then holds a
+    // shared lock.
+    bool tryLock(bool exclusive);
+
+    // Reads exactly `length` bytes at `offset`; false on an error or at the end of the file.
+    bool readAt(uint64_t offset, void* out, size_t length) const;
+
+private:
+    int fd_ = -1;
+    bool writable_ = false;
+};
+
 // The directory part of `path` ("." when there is none).
 std::string directoryOf(const std::string& path);
 // Creates an empty file of a fresh name "<directory>/<prefix>XXXXXX" with the permissions a new

@@ -60,11 +60,12 @@ int16_t StoreFile::beginBundle()
 // The bundle was rolled back (by SQLite after an I/O error, or by us): forget its effects.
 void StoreFile::abandonBundle()
 {
-    stopAll();
     if (!sqlite3_get_autocommit(db_))
         exec(db_, "ROLLBACK");
     inBundle_ = false;
     ++generation_;
+    for (KnownValues& k : known_)
+        k.clear();
     loadCounters();
 }
 
@@ -75,7 +76,6 @@ int16_t StoreFile::commit()
         deferred_ = st::Success;
         return s;
     }
-    stopAll();
     ++generation_;
     auto save = [this](const std::string& name, int64_t value) {
         sqlite3_stmt* s = saveCounter_.get();
@@ -94,7 +94,9 @@ int16_t StoreFile::commit()
     if (rc == SQLITE_DONE)
         rc = exec(db_, "COMMIT");
     if (primaryCode(rc) == SQLITE_BUSY && !sqlite3_get_autocommit(db_)) {
-        // Another process still reads the file: the bundle stays pending and whole, to be
+        // Another process is reading (readers hold SQLite's shared lock only within a call, so
+        // this lasts no longer than the busy timeout unless a foreign program holds the file):
+        // SQLite keeps the transaction open, and the bundle stays pending and whole, to be
         // committed by a later call.
         return st::FileInUse;
     }

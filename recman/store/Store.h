@@ -7,6 +7,7 @@
 #pragma once
 
 #include "DataFile.h"
+#include "Posix.h"
 
 #include <cstdint>
 #include <memory>
@@ -19,8 +20,11 @@ namespace recman {
 bool isStoreFile(const std::string& path);
 
 // Opens a store. `writable` false opens it read-only (the file system refuses writes); writes
-// then answer 46. Status 2 when the database is damaged.
-std::unique_ptr<DataFile> openStore(const std::string& path, bool writable, int16_t& status);
+// then answer 46. Status 2 when the database is damaged. `file` is the caller's descriptor of
+// the same file, kept open longer than the store: reads look through it whether another
+// process has committed since they last read.
+std::unique_ptr<DataFile> openStore(
+    const std::string& path, bool writable, const posix::OpenFileLock& file, int16_t& status);
 
 // Creates a new, empty store at `path` from a validated definition and its Create image (the
 // bytes the definition was parsed from, kept so that Stat reports them as given). The store is

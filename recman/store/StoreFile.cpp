@@ -2,6 +2,7 @@
 
 #include "LittleEndian.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace recman::store {
@@ -48,10 +49,15 @@ int16_t StoreFile::insert(
             return s;
     }
 
-    record_.assign(record, record + length);
-    // Autoincrement keys whose value is zero get the highest value + 1.
+    // Autoincrement keys whose value is zero get the highest value + 1, in a copy of the
+    // record: the caller's record changes only once it is stored.
+    const uint8_t* stored = record;
+    if (hasAutoincrement_) {
+        record_.assign(record, record + length);
+        stored = record_.data();
+    }
     bool assigned = false;
-    for (size_t i = 0; i < def_.keys.size(); ++i) {
+    for (size_t i = 0; i < def_.keys.size() && hasAutoincrement_; ++i) {
         const Key& k = def_.keys[i];
         if (!isAutoincrement(k))
             continue;
@@ -67,9 +73,9 @@ int16_t StoreFile::insert(
     }
 
     sqlite3_stmt* ins = insert_.get();
-    sqlite3_bind_blob(ins, 1, record_.data(), length, SQLITE_STATIC);
+    sqlite3_bind_blob(ins, 1, stored, length, SQLITE_STATIC);
     for (size_t i = 0; i < def_.keys.size(); ++i) {
-        keyNull_[i] = !codecs_[i].encode(record_.data(), length, encoded_[i]);
+        keyNull_[i] = !codecs_[i].encode(stored, length, encoded_[i]);
         if (keyNull_[i])
             sqlite3_bind_null(ins, static_cast<int>(i) + 2);
         else
@@ -85,6 +91,8 @@ int16_t StoreFile::insert(
             newValue[i] = true;
             continue;
         }
+        if (known_[i].contains(encoded_[i]))
+            continue;
         sqlite3_stmt* p = probe_[i].get();
         sqlite3_bind_blob(
             p, 1, encoded_[i].data(), static_cast<int>(encoded_[i].size()), SQLITE_STATIC);
@@ -115,10 +123,11 @@ int16_t StoreFile::insert(
     for (size_t i = 0; i < def_.keys.size(); ++i) {
         if (newValue[i])
             ++values_[i];
+        if (def_.keys[i].duplicates() && !keyNull_[i])
+            known_[i].add(encoded_[i]);
         if (isAutoincrement(def_.keys[i]) && !keyNull_[i]) {
             const Segment& s = def_.keys[i].segments.front();
-            highest_[i]
-                = std::max(highest_[i], readSigned(record_.data() + s.position - 1, s.length));
+            highest_[i] = std::max(highest_[i], readSigned(stored + s.position - 1, s.length));
         }
     }
     if (assigned) {
@@ -132,7 +141,6 @@ int16_t StoreFile::insert(
     }
     int64_t pos = sqlite3_last_insert_rowid(db_);
     if (keyIndex >= 0) {
-        c.stop();
         c.pos = pos;
         c.hasCurrent = true;
         if (keyNull_[keyIndex]) {
@@ -142,63 +150,221 @@ int16_t StoreFile::insert(
             c.key.assign(encoded_[keyIndex].begin(), encoded_[keyIndex].end());
         }
         if (keyValue)
-            codecs_[keyIndex].extractValue(record_.data(), length, keyValue);
+            codecs_[keyIndex].extractValue(stored, length, keyValue);
     }
 
-    if (++bundleOps_ >= BundleMaxOperations)
-        return commit();
+    // The record is stored: whatever becomes of the commit it starts, this Insert succeeded. A
+    // busy commit leaves the bundle pending for a later call; one that fails for real drops the
+    // bundle, and the next call on the file hears of it.
+    if (++bundleOps_ >= BundleMaxOperations) {
+        int16_t s = commit();
+        if (s != st::Success && s != st::FileInUse)
+            deferred_ = s;
+    }
     return st::Success;
 }
 
-int16_t StoreFile::deliver(StoreCursor& c, sqlite3_stmt* s, int keyIndex, ReadTarget& t)
+bool KnownValues::contains(const std::vector<uint8_t>& value) const
 {
-    const void* data = sqlite3_column_blob(s, 1);
-    int n = sqlite3_column_bytes(s, 1);
-    if (n > 0xffff || (n > 0 && !data))
-        return st::IoError; // no record of ours is that long: the file is damaged
-    auto bytes = static_cast<const uint8_t*>(data);
-    t.length = static_cast<uint16_t>(n);
-    if (n > 0)
-        std::memcpy(t.data, bytes, std::min<size_t>(n, t.capacity));
-    c.pos = sqlite3_column_int64(s, 0);
-    c.hasCurrent = true;
-    if (keyIndex >= 0) {
-        auto key = static_cast<const uint8_t*>(sqlite3_column_blob(s, 2));
-        int keyBytes = sqlite3_column_bytes(s, 2);
-        c.key.assign(key, key + keyBytes);
-        if (t.keyValue)
-            codecs_[keyIndex].extractValue(bytes, n, t.keyValue);
-    }
-    return n > t.capacity ? st::DataBufferTooShort : st::Success;
+    bool found = false;
+    if (!slots_.empty())
+        slotOf(value, found);
+    return found;
 }
 
-// Steps c.running once. At the end: 9, and with keepOnEnd the position stays on the last record
-// (so a further Get Next answers 9 again); otherwise the cursor has no position.
-int16_t StoreFile::stepRunning(StoreCursor& c, int keyIndex, ReadTarget& t, bool keepOnEnd)
+void KnownValues::add(const std::vector<uint8_t>& value)
 {
-    int rc = sqlite3_step(c.running);
-    if (rc == SQLITE_ROW) {
-        int16_t s = deliver(c, c.running, keyIndex, t);
-        if (s == st::IoError)
-            c.stop();
-        return s;
+    if (value.size() > 0xffff)
+        return;
+    if (slots_.empty()) {
+        slots_.assign(Slots, 0);
+        bytes_.reserve(MaxBytes);
     }
-    c.stop();
-    if (rc == SQLITE_DONE) {
-        if (!keepOnEnd) {
-            c.keyIndex = -1;
-            c.hasCurrent = false;
+    bool found = false;
+    size_t slot = slotOf(value, found);
+    if (found)
+        return;
+    if (count_ >= Slots / 2 || bytes_.size() + 2 + value.size() > MaxBytes) {
+        clear();
+        slot = slotOf(value, found);
+    }
+    slots_[slot] = static_cast<uint32_t>(bytes_.size() + 1);
+    bytes_.push_back(static_cast<uint8_t>(value.size()));
+    bytes_.push_back(static_cast<uint8_t>(value.size() >> 8));
+    bytes_.insert(bytes_.end(), value.begin(), value.end());
+    ++count_;
+}
+
+void KnownValues::clear()
+{
+    std::fill(slots_.begin(), slots_.end(), 0);
+    bytes_.clear();
+    count_ = 0;
+}
+
+// The slot holding `value` (found), or the free slot where it would go.
+size_t KnownValues::slotOf(const std::vector<uint8_t>& value, bool& found) const
+{
+    uint64_t h = 14695981039346656037ull; // FNV-1a
+    for (uint8_t b : value)
+        h = (h ^ b) * 1099511628211ull;
+    for (size_t slot = h & (Slots - 1);; slot = (slot + 1) & (Slots - 1)) {
+        const uint32_t at = slots_[slot];
+        if (at == 0) {
+            found = false;
+            return slot;
         }
-        return st::EndOfFile;
+        const uint8_t* p = bytes_.data() + at - 1;
+        const size_t n = size_t(p[0]) | size_t(p[1]) << 8;
+        if (n == value.size() && std::memcmp(p + 2, value.data(), n) == 0) {
+            found = true;
+            return slot;
+        }
     }
-    const int16_t failed = statusOf(rc, db_);
-    return failed == st::Success ? st::IoError : failed;
+}
+
+namespace {
+
+// SQLite's file change counter: a big-endian word in the database header that every commit of
+// a rollback-journal database raises.
+constexpr uint64_t ChangeCounterOffset = 24;
+
+} // namespace
+
+bool StoreFile::changeCount(uint32_t& out) const
+{
+    uint8_t b[4];
+    if (!file_.isOpen() || !file_.readAt(ChangeCounterOffset, b, sizeof b))
+        return false;
+    out = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+    return true;
+}
+
+// What the cursor read ahead along `order` still shows the file: this connection has not
+// written since, and no commit has happened (during a bundle of its own no one else can
+// commit). Reading the counter takes no lock: a commit raises it before it writes any other page,
+// and reads always begin after the counter was taken, so an unchanged counter means nothing
+// was committed since the records were read.
+bool StoreFile::readAheadValid(const StoreCursor& c, int order) const
+{
+    if (c.ahead.order != order || c.ahead.generation != generation_)
+        return false;
+    if (inBundle_)
+        return true;
+    uint32_t now = 0;
+    return changeCount(now) && now == c.ahead.changeCount;
+}
+
+// Reads ahead with `s` (bound, not yet stepped) and resets it: the shared lock it took is let go
+// before the call returns.
+int16_t StoreFile::readAhead(StoreCursor& c, sqlite3_stmt* s, int order)
+{
+    ReadAhead& a = c.ahead;
+    const size_t records = a.order == order && a.generation == generation_
+        ? std::min(a.records * 2, ReadAhead::MostRecords)
+        : ReadAhead::FirstRecords;
+    a.drop();
+    a.records = records;
+    if (!changeCount(a.changeCount))
+        a.changeCount = 0;
+    int rc = SQLITE_DONE;
+    while (a.entries.size() < records && a.bytes.size() < ReadAhead::MaxBytes
+        && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+        const void* data = sqlite3_column_blob(s, 1);
+        const int n = sqlite3_column_bytes(s, 1);
+        const void* key = order >= 0 ? sqlite3_column_blob(s, 2) : nullptr;
+        const int keyBytes = order >= 0 ? sqlite3_column_bytes(s, 2) : 0;
+        if (n > 0xffff || (n > 0 && !data) || (keyBytes > 0 && !key)) {
+            sqlite3_reset(s);
+            a.drop();
+            return st::IoError; // no record of ours is that long: the file is damaged
+        }
+        ReadAhead::Entry e {sqlite3_column_int64(s, 0), static_cast<uint32_t>(a.bytes.size()),
+            static_cast<uint32_t>(n), static_cast<uint32_t>(a.bytes.size() + n),
+            static_cast<uint32_t>(keyBytes)};
+        a.bytes.insert(a.bytes.end(), static_cast<const uint8_t*>(data),
+            static_cast<const uint8_t*>(data) + n);
+        a.bytes.insert(a.bytes.end(), static_cast<const uint8_t*>(key),
+            static_cast<const uint8_t*>(key) + keyBytes);
+        a.entries.push_back(e);
+    }
+    const bool full = a.entries.size() >= records || a.bytes.size() >= ReadAhead::MaxBytes;
+    if (!full && rc != SQLITE_DONE) {
+        sqlite3_reset(s);
+        a.drop();
+        const int16_t failed = statusOf(rc, db_);
+        return failed == st::Success ? st::IoError : failed;
+    }
+    sqlite3_reset(s);
+    a.end = !full;
+    a.order = order;
+    a.generation = generation_;
+    a.next = 0;
+    return st::Success;
+}
+
+// Hands the cursor's next read-ahead record to the caller and makes it the current record.
+int16_t StoreFile::deliver(StoreCursor& c, ReadTarget& t)
+{
+    ReadAhead& a = c.ahead;
+    const ReadAhead::Entry& e = a.entries[a.next++];
+    const uint8_t* data = a.bytes.data() + e.data;
+    t.length = static_cast<uint16_t>(e.dataLength);
+    std::memcpy(t.data, data, std::min<size_t>(e.dataLength, t.capacity));
+    c.pos = e.pos;
+    c.hasCurrent = true;
+    if (a.order >= 0) {
+        c.key.assign(a.bytes.data() + e.key, a.bytes.data() + e.key + e.keyLength);
+        if (t.keyValue)
+            codecs_[a.order].extractValue(data, e.dataLength, t.keyValue);
+    }
+    return e.dataLength > t.capacity ? st::DataBufferTooShort : st::Success;
+}
+
+// The first record of a walk: `s` seeks its start. Nothing found: 9 and no position.
+int16_t StoreFile::walkFirst(StoreCursor& c, sqlite3_stmt* s, int order, ReadTarget& t)
+{
+    c.ahead.drop();
+    c.keyIndex = -1;
+    c.hasCurrent = false;
+    if (int16_t failed = readAhead(c, s, order))
+        return failed;
+    if (c.ahead.entries.empty())
+        return st::EndOfFile;
+    c.keyIndex = order;
+    return deliver(c, t);
+}
+
+// The next record of a walk from what was read ahead, while that still holds: true when it
+// answered (`status` set). At the end: 9, and the position stays on the last record.
+bool StoreFile::nextReadAhead(StoreCursor& c, int order, ReadTarget& t, int16_t& status)
+{
+    if (!readAheadValid(c, order))
+        return false;
+    if (c.ahead.next < c.ahead.entries.size())
+        status = deliver(c, t);
+    else if (c.ahead.end)
+        status = st::EndOfFile;
+    else
+        return false;
+    return true;
+}
+
+// The next record of a walk sought again by `after` (bound to the current record). At the end:
+// 9, and the position stays on the last record, so that a further call answers 9 again (or
+// finds what was added since).
+int16_t StoreFile::walkNext(StoreCursor& c, sqlite3_stmt* after, int order, ReadTarget& t)
+{
+    if (int16_t failed = readAhead(c, after, order))
+        return failed;
+    if (c.ahead.entries.empty())
+        return st::EndOfFile;
+    return deliver(c, t);
 }
 
 int16_t StoreFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
 {
     auto& c = static_cast<StoreCursor&>(cursor);
-    c.stop();
     Statement& q = c.first[keyIndex];
     if (!q) {
         const std::string k = keyColumn(keyIndex);
@@ -208,58 +374,42 @@ int16_t StoreFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
             != SQLITE_OK)
             return st::IoError;
     }
-    c.running = q.get();
-    c.runningKey = keyIndex;
-    c.generation = generation_;
-    c.keyIndex = keyIndex;
-    int16_t s = stepRunning(c, keyIndex, target, false);
-    if (s != st::Success && s != st::DataBufferTooShort && s != st::EndOfFile)
-        c.keyIndex = -1;
-    return s;
+    return walkFirst(c, q.get(), keyIndex, target);
 }
 
 int16_t StoreFile::getNext(Cursor& cursor, ReadTarget& target)
 {
     auto& c = static_cast<StoreCursor&>(cursor);
     const int keyIndex = c.keyIndex;
-    if (!c.running || c.runningKey != keyIndex || c.generation != generation_) {
-        // Resume after the current record: same key value and a later position, or a higher key.
-        c.stop();
-        Statement& q = c.after[keyIndex];
-        if (!q) {
-            const std::string k = keyColumn(keyIndex);
-            const std::string where = def_.keys[keyIndex].duplicates()
-                ? k + " >= ?1 AND (" + k + " > ?1 OR pos > ?2)"
-                : k + " > ?1";
-            if (q.prepare(db_,
-                    "SELECT pos, data, " + k + " FROM records WHERE " + where + " ORDER BY " + k
-                        + ", pos")
-                != SQLITE_OK)
-                return st::IoError;
-        }
-        sqlite3_bind_blob(
-            q.get(), 1, c.key.data(), static_cast<int>(c.key.size()), SQLITE_TRANSIENT);
-        if (def_.keys[keyIndex].duplicates())
-            sqlite3_bind_int64(q.get(), 2, c.pos);
-        c.running = q.get();
-        c.runningKey = keyIndex;
-        c.generation = generation_;
+    int16_t status;
+    if (nextReadAhead(c, keyIndex, target, status))
+        return status;
+    // Resume after the current record: same key value and a later position, or a higher key.
+    Statement& q = c.after[keyIndex];
+    if (!q) {
+        const std::string k = keyColumn(keyIndex);
+        const std::string where = def_.keys[keyIndex].duplicates()
+            ? k + " >= ?1 AND (" + k + " > ?1 OR pos > ?2)"
+            : k + " > ?1";
+        if (q.prepare(db_,
+                "SELECT pos, data, " + k + " FROM records WHERE " + where + " ORDER BY " + k
+                    + ", pos")
+            != SQLITE_OK)
+            return st::IoError;
     }
-    return stepRunning(c, keyIndex, target, true);
+    sqlite3_bind_blob(q.get(), 1, c.key.data(), static_cast<int>(c.key.size()), SQLITE_TRANSIENT);
+    if (def_.keys[keyIndex].duplicates())
+        sqlite3_bind_int64(q.get(), 2, c.pos);
+    return walkNext(c, q.get(), keyIndex, target);
 }
 
 int16_t StoreFile::stepFirst(Cursor& cursor, ReadTarget& target)
 {
     auto& c = static_cast<StoreCursor&>(cursor);
-    c.stop();
     if (!c.stepFirst
         && c.stepFirst.prepare(db_, "SELECT pos, data FROM records ORDER BY pos") != SQLITE_OK)
         return st::IoError;
-    c.running = c.stepFirst.get();
-    c.runningKey = -1;
-    c.generation = generation_;
-    c.keyIndex = -1;
-    return stepRunning(c, -1, target, false);
+    return walkFirst(c, c.stepFirst.get(), -1, target);
 }
 
 int16_t StoreFile::stepNext(Cursor& cursor, ReadTarget& target)
@@ -268,27 +418,58 @@ int16_t StoreFile::stepNext(Cursor& cursor, ReadTarget& target)
     if (!c.hasCurrent)
         return st::InvalidPositioning;
     c.keyIndex = -1;
-    if (!c.running || c.runningKey != -1 || c.generation != generation_) {
-        c.stop();
-        if (!c.stepAfter
-            && c.stepAfter.prepare(db_, "SELECT pos, data FROM records WHERE pos > ?1 ORDER BY pos")
-                != SQLITE_OK)
-            return st::IoError;
-        sqlite3_bind_int64(c.stepAfter.get(), 1, c.pos);
-        c.running = c.stepAfter.get();
-        c.runningKey = -1;
-        c.generation = generation_;
-    }
-    return stepRunning(c, -1, target, true);
+    int16_t status;
+    if (nextReadAhead(c, -1, target, status))
+        return status;
+    if (!c.stepAfter
+        && c.stepAfter.prepare(db_, "SELECT pos, data FROM records WHERE pos > ?1 ORDER BY pos")
+            != SQLITE_OK)
+        return st::IoError;
+    sqlite3_bind_int64(c.stepAfter.get(), 1, c.pos);
+    return walkNext(c, c.stepAfter.get(), -1, target);
 }
 
 } // namespace recman::store
 
 namespace recman {
 
-std::unique_ptr<DataFile> openStore(const std::string& path, bool writable, int16_t& status)
+namespace {
+
+using namespace store;
+
+// How long a call waits for another process's commit before it answers 85.
+constexpr int BusyTimeoutMs = 2000;
+
+// SQLite writes a journal's header (its magic number first) only when it syncs the journal, so
+// a writer killed before its bundle's first sync leaves a journal whose header is zero. SQLite
+// takes that for no journal and leaves it at rest. Under SQLite's reserved lock no bundle of
+// another process is open (its live journal would look the same), and a hot journal has been
+// rolled back by taking the lock: a journal still there with a zero header is dead.
+void removeDeadJournal(sqlite3* db, const std::string& path)
 {
-    using namespace store;
+    const std::string journal = path + "-journal";
+    posix::FileInfo info;
+    if (posix::fileInfo(journal, info) != 0 || !info.regular)
+        return;
+    sqlite3_busy_timeout(db, 0); // someone is writing: the journal is theirs
+    if (exec(db, "BEGIN IMMEDIATE") == SQLITE_OK) {
+        posix::ReadOnlyFile j;
+        uint8_t magic[8] = {};
+        if (j.open(journal) == 0) {
+            const bool read = j.readAt(0, magic, sizeof magic);
+            if (!read || std::all_of(magic, magic + sizeof magic, [](uint8_t b) { return b == 0; }))
+                posix::removeFile(journal);
+        }
+        exec(db, "ROLLBACK");
+    }
+    sqlite3_busy_timeout(db, BusyTimeoutMs);
+}
+
+} // namespace
+
+std::unique_ptr<DataFile> openStore(
+    const std::string& path, bool writable, const posix::OpenFileLock& lock, int16_t& status)
+{
     sqlite3* db = nullptr;
     int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
@@ -297,11 +478,13 @@ std::unique_ptr<DataFile> openStore(const std::string& path, bool writable, int1
         status = st::IoError;
         return nullptr;
     }
-    sqlite3_busy_timeout(db, 2000);
+    sqlite3_busy_timeout(db, BusyTimeoutMs);
     // The page cache is bounded per file, so memory does not grow with the file.
     rc = exec(db, "PRAGMA cache_size = -8192");
     if (rc == SQLITE_OK && writable)
         rc = exec(db, "PRAGMA journal_mode = DELETE");
+    if (rc == SQLITE_OK && writable)
+        removeDeadJournal(db, path);
 
     std::vector<uint8_t> image;
     if (rc == SQLITE_OK) {
@@ -330,7 +513,7 @@ std::unique_ptr<DataFile> openStore(const std::string& path, bool writable, int1
         status = primaryCode(rc) == SQLITE_BUSY ? st::FileInUse : st::IoError;
         return nullptr;
     }
-    auto file = std::make_unique<StoreFile>(db, std::move(def), writable);
+    auto file = std::make_unique<StoreFile>(db, std::move(def), writable, lock);
     status = file->init();
     if (status != st::Success)
         return nullptr;

@@ -73,9 +73,10 @@ protected:
 // answered 0 until the bundle's commit failed, and then they were dropped.
 TEST_F(CopyOntoAFullDisk, CountsTheRecordsTheDestinationHolds)
 {
-    if (!mountSmallDisk("size=4m"))
+    // Room for one bundle of writes (up to 65 535), not for all of them.
+    if (!mountSmallDisk("size=12m"))
         GTEST_SKIP() << "no right to mount a small file system here";
-    const uint32_t count = 40000;
+    const uint32_t count = 100000;
     ASSERT_NO_FATAL_FAILURE(makeSourceAndDestination(count));
     int inserted = 0;
     QObject::connect(window->ProgressBar, &QProgressBar::valueChanged,

@@ -309,12 +309,12 @@ TEST_F(Operations, OpenModesAndSharing)
     EXPECT_EQ(ro.recordCount(), 1u);
 
     Handle ex;
-    EXPECT_EQ(ex.open(path, -4), st::FileInUse); // others hold it
+    EXPECT_EQ(ex.open(path, -4), st::IncompatibleMode); // others hold it
     ASSERT_EQ(ro.close(), st::Success);
     ASSERT_EQ(h.close(), st::Success);
     ASSERT_EQ(ex.open(path, -4), st::Success);
     Handle other;
-    EXPECT_EQ(other.open(path), st::FileInUse);
+    EXPECT_EQ(other.open(path), st::IncompatibleMode);
     ASSERT_EQ(ex.close(), st::Success);
     EXPECT_EQ(other.open(path, -1), st::Success);
     EXPECT_EQ(other.close(), st::Success);

@@ -308,7 +308,8 @@ TEST(Durability, KilledWriterLeavesAPrefixAndMatchingCounters)
     ScratchDir dir;
     const std::string path = dir.file("KILLED.BTR");
     ASSERT_EQ(create(path, image(twoKeySpec())), st::Success);
-    constexpr int Announced = 25000;
+    constexpr int BundleOperations = 65535;
+    constexpr int Announced = BundleOperations + 10000;
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     pid_t child = ::fork();
@@ -347,9 +348,9 @@ TEST(Durability, KilledWriterLeavesAPrefixAndMatchingCounters)
     }
     EXPECT_EQ(s, st::EndOfFile);
     const int64_t present = expected - 1;
-    // A bundle holds at most 10 000 writes (fewer when it is committed for its age), so all but
-    // the last 10 000 records announced are on disk.
-    EXPECT_GE(present, Announced - 10000);
+    // A bundle holds at most 65 535 writes (fewer when it is committed for its age), so all but
+    // the last 65 535 records announced are on disk.
+    EXPECT_GE(present, Announced - BundleOperations);
     int16_t status;
     auto img = h.stat(status);
     ASSERT_EQ(status, st::Success);
@@ -418,7 +419,7 @@ TEST(Durability, DiskFullAnswers18AndLeavesTheFileSound)
         uint32_t n = 0;
         for (s = r.read(op::StepFirst, rec); s == st::Success; s = r.read(op::StepNext, rec))
             ++n;
-        ::_exit(s == st::EndOfFile && r.recordCount() == n && n % 10000 == 0 ? Sound : NotSound);
+        ::_exit(s == st::EndOfFile && r.recordCount() == n && n % 65535 == 0 ? Sound : NotSound);
     }
     int wstatus = 0;
     ::waitpid(child, &wstatus, 0);
