@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <random>
@@ -52,18 +53,33 @@ const Refusal refusals[] = {
         "version 7"},
     {"Version9", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0x0900); }, 30,
         "version 7"},
-    // More logical pages than the 1022 entries of one 4096-byte allocation table.
-    {"BeyondOneAllocationTable", "GALTELA.DAT",
+    // The control record's count of table pairs (0x4C), of logical pages (0x26) and its usage
+    // count must agree with the one table pair GALTELA.DAT holds.
+    {"NoAllocationTable", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4C, 0); }, 2,
+        "allocation table"},
+    {"TwoAllocationTablesCounted", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4C, 2); },
+        2, "allocation table"},
+    {"MorePagesThanTheTablesCover", "GALTELA.DAT",
         [](auto& b) {
             put16(b, GaltelaFcr + 0x26, 0);
-            put16(b, GaltelaFcr + 0x28, 1023);
+            put16(b, GaltelaFcr + 0x28, 1024);
         },
         2, "allocation table"},
-    {"BeyondOneAllocationTableBySize", "GALTELA.DAT", [](auto& b) { b.resize(1027 * 4096); }, 2,
-        "allocation table"},
-    // The current allocation table (page 3) sends logical data page 5 beyond the file's end.
+    {"FewerPagesThanTheTablesUse", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x28, 20); },
+        2, "count"},
+    {"TableNewerThanTheControlRecord", "GALTELA.DAT", [](auto& b) { b[3 * 4096 + 4] = 3; }, 2,
+        "newer"},
+    {"ShadowTableNotMarked", "GALTELA.DAT", [](auto& b) { b[2 * 4096 + 2] = 7; }, 2,
+        "allocation table 1"},
+    // The current allocation table (page 3) sends logical data page 5 beyond the file's end, or
+    // to the page of logical page 6.
     {"DataPageOutsideTheFile", "GALTELA.DAT", [](auto& b) { b[3 * 4096 + 8 + 4 * 4 + 2] = 200; }, 2,
-        "data page"},
+        "logical page 5"},
+    {"EntryNamesAnotherLogicalPage", "GALTELA.DAT",
+        [](auto& b) { std::copy_n(&b[3 * 4096 + 8 + 4 * 9], 4, &b[3 * 4096 + 8 + 4 * 4]); }, 2,
+        "logical page 5"},
+    {"RecordCountDisagrees", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x1D] ^= 1; }, 2,
+        "records"},
     {"Version5ByteOutOfRange", "MBBSEMU.DAT", [](auto& b) { b[7] = 6; }, 30, "version 5 or 6"},
     {"MorePagesThanTheFile", "MBBSEMU.DAT", [](auto& b) { b[0x29] = 0x01; }, 2, "more pages"},
     {"AcsPageMissing", "MBBSEMU.DAT", [](auto& b) { b[0x118] |= 0x20; }, 2, "collating"},
