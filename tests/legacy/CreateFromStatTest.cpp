@@ -5,6 +5,7 @@
 #include "Fixtures.h"
 #include "KeyCodec.h"
 #include "LittleEndian.h"
+#include "writer/LegacyWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -99,15 +100,15 @@ void expectValuesOfTheirRecords(const std::vector<Bytes>& records, const std::ve
     }
 }
 
-TEST_P(CreateFromStat, AcceptsTheImageAndTheCopyKeepsEveryRecordAndOrder)
+// Opens the legacy file at `path`, creates a file from its Stat image unchanged, copies every
+// record in, and compares both files record by record in step order and along every key.
+void expectCreateAndCopy(const std::filesystem::path& path, uint32_t records)
 {
-    REQUIRE_LEGACY_FIXTURES();
-    const FixtureCase& c = GetParam();
     ScratchDir dir;
     Btr source;
-    ASSERT_EQ(source.open(fixturePath(c.name)), 0);
+    ASSERT_EQ(source.open(path), 0);
     const Bytes image = source.stat();
-    ASSERT_EQ(btr::le::get32(&image[6]), c.records);
+    ASSERT_EQ(btr::le::get32(&image[6]), records);
     Btr dest;
     ASSERT_EQ(dest.create(dir.path("COPY.DAT"), image, btr::create::NoReplace), 0);
     ASSERT_EQ(dest.open(dir.path("COPY.DAT")), 0);
@@ -124,7 +125,7 @@ TEST_P(CreateFromStat, AcceptsTheImageAndTheCopyKeepsEveryRecordAndOrder)
         copied.push_back(source.record());
         insertedAt.emplace(copied.back(), copied.size() - 1);
     }
-    EXPECT_EQ(copied.size(), c.records);
+    EXPECT_EQ(copied.size(), records);
 
     const Bytes copiedImage = dest.stat();
     ASSERT_EQ(copiedImage.size(), image.size());
@@ -151,6 +152,70 @@ TEST_P(CreateFromStat, AcceptsTheImageAndTheCopyKeepsEveryRecordAndOrder)
         expectSameSequence(fromDest, expectedAlongKey(fromSource, codec, insertedAt));
         if (k == 0)
             expectSameSequence(fromSource, copied);
+    }
+}
+
+TEST_P(CreateFromStat, AcceptsTheImageAndTheCopyKeepsEveryRecordAndOrder)
+{
+    REQUIRE_LEGACY_FIXTURES();
+    expectCreateAndCopy(fixturePath(GetParam().name), GetParam().records);
+}
+
+// Files of several page allocation tables, with stale shadow pages and freed slots, copy whole
+// through the entry point just as the real files do.
+TEST(CreateFromStatWritten, FilesOfSeveralTablesCopyWhole)
+{
+    struct Shape
+    {
+        uint16_t pageSize;
+        bool variable;
+        uint32_t records;
+        bool collated;
+    };
+    const Shape shapes[] = {{512, false, 3000, true}, {1024, true, 2500, false}};
+    ScratchDir dir;
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(testing::Message() << "page " << shape.pageSize);
+        legacytest::LegacyFileSpec spec;
+        spec.records = shape.records;
+        spec.freeSlotEvery = 7;
+        spec.staleEvery = 3;
+        spec.scatter = true;
+        const bool variable = shape.variable;
+        spec.rule = [variable](uint32_t i, Bytes& record) {
+            record.assign(16, uint8_t(i));
+            btr::le::put32(record.data(), i * 7919 % 1000003);
+            const char name[] = {char('a' + i % 5), char('A' + i % 3), 'X', 0};
+            std::copy(name, name + 4, record.begin() + 4);
+            if (variable)
+                record.resize(16 + i % 900, uint8_t(i * 3));
+        };
+        recman::Definition& def = spec.definition;
+        def.pageSize = shape.pageSize;
+        def.recordLength = 16;
+        def.fileFlags = variable ? recman::fileflag::VariableLength : 0;
+        recman::Key unique;
+        unique.segments.push_back(
+            {1, 4, recman::keyflag::ExtendedType, shape.records, 1, 0, 0, 0, 0});
+        recman::Key names;
+        names.number = 1;
+        uint16_t flags = recman::keyflag::ExtendedType | recman::keyflag::Duplicates;
+        if (shape.collated) {
+            // Case-blind through a collating sequence: the copy must collate alike.
+            flags |= recman::keyflag::Acs;
+            recman::AcsBlockDef block;
+            block.bytes[0] = recman::AcsSignature;
+            std::copy_n("UPPER", 5, block.bytes.begin() + 1);
+            for (int c = 0; c < 256; ++c)
+                block.bytes[size_t(9 + c)] = uint8_t(c >= 'a' && c <= 'z' ? c - 32 : c);
+            def.acsBlocks.push_back(block);
+        }
+        names.segments.push_back({5, 4, flags, 15, 11, 0, 0, 0, 0});
+        def.keys = {unique, names};
+        const auto path = dir.path("WRITTEN.DAT");
+        const legacytest::WrittenLayout layout = legacytest::writeLegacyFile(path, spec);
+        ASSERT_GE(layout.pairs, 2u);
+        expectCreateAndCopy(path, shape.records);
     }
 }
 
