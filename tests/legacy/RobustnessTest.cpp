@@ -3,6 +3,8 @@
 #include "Fixtures.h"
 #include "KeyOrder.h"
 #include "LegacyFile.h"
+#include "LittleEndian.h"
+#include "writer/LegacyWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -223,14 +225,59 @@ class MutationTest : public testing::TestWithParam<const char*>
 // Truncated at many lengths, or with one byte changed at many places (in the key specs, in the
 // control records and allocation tables, anywhere, and at pages' ends where the fragment tables
 // lie), every file opens to a clean status or reads to a clean end.
+// The name of the file the writer lays out for the mutation test: 6.x, page 512, three pairs of
+// page allocation tables, variable-length records over many fragments, stale pages, freed slots.
+constexpr const char* SeveralTables = "SEVERAL_TABLES";
+
+// The file's bytes, and the first page of its last table pair (0 for a real file: its one pair
+// lies among the first four pages).
+std::vector<uint8_t> mutationSource(
+    const std::string& name, const ScratchDir& dir, size_t& lastPair)
+{
+    lastPair = 0;
+    if (name != SeveralTables)
+        return readAll(fixturePath(name));
+    legacytest::LegacyFileSpec spec;
+    spec.records = 1500;
+    spec.freeSlotEvery = 5;
+    spec.staleEvery = 4;
+    spec.scatter = true;
+    spec.fragmentLimit = 40;
+    spec.rule = [](uint32_t i, std::vector<uint8_t>& record) {
+        record.assign(12 + i % 150, uint8_t(i));
+        btr::le::put32(record.data(), i * 7919);
+        record[4] = uint8_t('A' + i % 4);
+    };
+    recman::Definition& def = spec.definition;
+    def.pageSize = 512;
+    def.recordLength = 12;
+    def.fileFlags = recman::fileflag::VariableLength;
+    recman::Key unique, letters;
+    unique.segments.push_back({1, 4, recman::keyflag::ExtendedType, spec.records, 14, 0, 0, 0, 0});
+    letters.number = 1;
+    letters.segments.push_back({5, 1,
+        uint16_t(recman::keyflag::ExtendedType | recman::keyflag::Duplicates), 4, 0, 0, 0, 0, 0});
+    def.keys = {unique, letters};
+    const legacytest::WrittenLayout layout = legacytest::writeLegacyFile(dir.path("W.DAT"), spec);
+    lastPair = layout.pairPage(layout.pairs);
+    return readAll(dir.path("W.DAT"));
+}
+
 TEST_P(MutationTest, DamagedFileEndsCleanly)
 {
     REQUIRE_LEGACY_FIXTURES();
-    const std::vector<uint8_t> original = readAll(fixturePath(GetParam()));
-    ASSERT_GE(original.size(), 2048u);
     ScratchDir dir;
+    size_t lastPair = 0;
+    const std::vector<uint8_t> original = mutationSource(GetParam(), dir, lastPair);
+    ASSERT_GE(original.size(), 2048u);
     const auto path = dir.path("MUTANT.DAT");
     writeAll(path, original);
+    {
+        // Undamaged, the file reads through.
+        int16_t openStatus = -1;
+        ASSERT_EQ(readEverything(path, openStatus), 0);
+        ASSERT_EQ(openStatus, 0);
+    }
     int fd = ::open(path.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     // Another seed in VARNOK_MUTATION_SEED explores other changes.
@@ -272,7 +319,9 @@ TEST_P(MutationTest, DamagedFileEndsCleanly)
             size_t fcr = original[0] == 'F' && i % 8 == 0 ? pageSize : 0;
             at = fcr + (i % 3 == 0 ? any(0xF00, 0xF20) : any(0, 0x200));
         } else if (i % 4 == 1) {
-            at = any(0, headerBytes);
+            // The control records and the tables: the first pair, or the last of several.
+            at = lastPair != 0 && i % 8 == 5 ? lastPair * pageSize + any(0, 2 * pageSize)
+                                             : any(0, headerBytes);
         } else if (i % 4 == 2) {
             at = any(0, size);
         } else {
@@ -291,7 +340,7 @@ TEST_P(MutationTest, DamagedFileEndsCleanly)
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MutationTest,
     testing::Values("MBBSEMU.DAT", "VARIABLE.DAT", "GALTELA.DAT", "WGSMENU2.DAT", "MULTIACS.DAT",
-        "MBMGEPLT.DAT", "WCCACMS2.DAT"),
+        "MBMGEPLT.DAT", "WCCACMS2.DAT", SeveralTables),
     [](const testing::TestParamInfo<const char*>& param) {
         std::string name = param.param;
         return name.substr(0, name.find('.'));
