@@ -31,6 +31,12 @@ int16_t LegacyFile::findDataPagesV5(std::string& reason)
 
 namespace {
 
+std::string misplaced(uint64_t logical)
+{
+    return "logical page " + std::to_string(logical)
+        + " is not on the page its allocation table names";
+}
+
 bool marksTable(const uint8_t* page, uint64_t k)
 {
     return page[0] == format::pat::Mark[0] && page[1] == format::pat::Mark[1]
@@ -116,10 +122,13 @@ int16_t LegacyFile::readPageTable(const std::vector<uint8_t>& fcr, std::string& 
                               "count");
             const uint32_t physical
                 = format::pageNumber(entry[EntryHigh], entry[EntryLow], entry[EntryMiddle]);
-            if (!readPage(physical, header, sizeof header)
-                || !format::headerNames(header, uint32_t(logical), type))
-                return refuse("logical page " + std::to_string(logical)
-                    + " is not on the page its allocation table names");
+            // Data pages are read whole when their records are counted, and their headers
+            // checked there; other pages only need their header read here.
+            if (physical >= filePages_
+                || (type != format::page::TypeData
+                    && (!readPage(physical, header, sizeof header)
+                        || !format::headerNames(header, uint32_t(logical), type))))
+                return refuse(misplaced(logical));
             logicalPages_[size_t(logical)] = physical << 8 | type;
             // Step order is logical page order, through every table.
             if (type == format::page::TypeData)
@@ -129,9 +138,10 @@ int16_t LegacyFile::readPageTable(const std::vector<uint8_t>& fcr, std::string& 
     return status::Success;
 }
 
-// The records on the data pages the tables name are the ones the control record counts; another
-// number means tables and control record are not of one state of the file. The pages are read in
-// runs of consecutive physical pages: a few large reads rather than one per page.
+// Every data page the tables name carries that logical number and the data type, and the
+// records on them are the ones the control record counts; another number means tables and control
+// record are not of one state of the file. The pages are read in runs of consecutive physical
+// pages: a few large reads rather than one per page.
 int16_t LegacyFile::countRecordsV6(std::string& reason)
 {
     constexpr size_t RunPages = 64;
@@ -146,7 +156,12 @@ int16_t LegacyFile::countRecordsV6(std::string& reason)
             return status::IoError;
         }
         for (size_t p = 0; p < n; ++p) {
-            const uint8_t* slots = run.data() + p * pageSize_ + format::PageHeaderSize;
+            const uint8_t* page = run.data() + p * pageSize_;
+            if (!format::headerNames(page, addressPages_[i + p], format::page::TypeData)) {
+                reason = misplaced(addressPages_[i + p]);
+                return status::IoError;
+            }
+            const uint8_t* slots = page + format::PageHeaderSize;
             for (uint32_t slot = 0; slot < slotsPerPage_; ++slot)
                 used += get16(slots + slot * physicalLength_) != 0;
         }
