@@ -1,6 +1,7 @@
 // Every legacy file's definition is one the vendor's engine created, so Create takes its Stat
 // image unchanged; copying every record into the file so created keeps every record and the
 // order of every key.
+#include "ByteVector.h"
 #include "EntryCalls.h"
 #include "Fixtures.h"
 #include "KeyCodec.h"
@@ -70,7 +71,8 @@ void expectSameSequence(const std::vector<Bytes>& actual, const std::vector<Byte
 // manager's equal (a zstring ends at its first zero, a collating sequence maps bytes), so it is
 // told by the key codec rather than by the raw bytes.
 std::vector<Bytes> expectedAlongKey(const std::vector<Bytes>& sourceRecords,
-    const recman::KeyCodec& codec, const std::map<Bytes, size_t>& insertedAt)
+    const recman::KeyCodec& codec,
+    const std::map<Bytes, size_t, testsupport::BytesLess>& insertedAt)
 {
     std::vector<Bytes> keys(sourceRecords.size());
     for (size_t i = 0; i < sourceRecords.size(); ++i)
@@ -118,7 +120,8 @@ void expectCreateAndCopy(const std::filesystem::path& path, uint32_t records)
     const uint16_t first = keys > 0 ? op::GetFirst : op::StepFirst;
     const uint16_t next = keys > 0 ? op::GetNext : op::StepNext;
     std::vector<Bytes> copied;
-    std::map<Bytes, size_t> insertedAt; // identical records are interchangeable
+    std::map<Bytes, size_t, testsupport::BytesLess>
+        insertedAt; // identical records are interchangeable
     for (int16_t s = source.call(first, 0); s == 0; s = source.call(next, 0)) {
         std::copy_n(source.data.begin(), source.length, dest.data.begin());
         ASSERT_EQ(dest.call(op::Insert, 0, source.length), 0) << "record " << copied.size();

@@ -4,8 +4,10 @@
 
 #include "LittleEndian.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -43,5 +45,16 @@ inline uint32_t get32(const Bytes& b, size_t at)
     checkRange(b, at, 4);
     return btr::le::get32(b.data() + at);
 }
+
+// Byte vectors in byte order, for ordered containers. A vector's own operator< compares through
+// memcmp, on which GCC 12 at -O2 and above reports a false -Wstringop-overread; an explicit
+// element comparison does not take that path.
+struct BytesLess
+{
+    bool operator()(const Bytes& a, const Bytes& b) const
+    {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), std::less<>());
+    }
+};
 
 } // namespace testsupport

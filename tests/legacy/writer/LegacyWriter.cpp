@@ -1,5 +1,6 @@
 #include "LegacyWriter.h"
 
+#include "ByteVector.h"
 #include "LittleEndian.h"
 
 #include <algorithm>
@@ -242,7 +243,7 @@ private:
         uint32_t address;
         uint64_t nextLinkAt;
     };
-    std::vector<std::map<std::vector<uint8_t>, LastOfValue>> lastOfValue_;
+    std::vector<std::map<std::vector<uint8_t>, LastOfValue, testsupport::BytesLess>> lastOfValue_;
 };
 
 void Writer::validate()
