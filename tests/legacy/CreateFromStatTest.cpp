@@ -20,6 +20,7 @@ using legacytest::alongKey;
 using legacytest::Btr;
 using legacytest::fixturePath;
 using legacytest::ScratchDir;
+using testsupport::hex;
 
 namespace {
 
@@ -40,17 +41,6 @@ void PrintTo(const FixtureCase& c, std::ostream* os)
 class CreateFromStat : public testing::TestWithParam<FixtureCase>
 {
 };
-
-std::string hex(const Bytes& b)
-{
-    std::string text;
-    char digits[4];
-    for (uint8_t c : b) {
-        std::snprintf(digits, sizeof digits, "%02x ", c);
-        text += digits;
-    }
-    return text;
-}
 
 // Two sequences of records, compared one by one; a mismatch is reported at its first place only.
 void expectSameSequence(const std::vector<Bytes>& actual, const std::vector<Bytes>& expected)

@@ -1,5 +1,7 @@
 #include "KeyCodec.h"
 
+#include "ByteVector.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <string>
 
 using namespace recman;
+using testsupport::hex;
 
 namespace {
 
@@ -153,17 +156,6 @@ Bytes encoded(const KeyCodec& codec, const Bytes& record)
     Bytes out;
     EXPECT_TRUE(codec.encode(record.data(), record.size(), out));
     return out;
-}
-
-std::string hex(const Bytes& b)
-{
-    std::string s;
-    char buf[4];
-    for (uint8_t c : b) {
-        std::snprintf(buf, sizeof buf, "%02x ", c);
-        s += buf;
-    }
-    return s;
 }
 
 void PrintTo(const OrderCase& c, std::ostream* os)

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace testsupport {
@@ -44,6 +46,18 @@ inline uint32_t get32(const Bytes& b, size_t at)
 {
     checkRange(b, at, 4);
     return btr::le::get32(b.data() + at);
+}
+
+// The bytes in hexadecimal, for failure messages: "0a ff 00 ".
+inline std::string hex(const Bytes& b)
+{
+    std::string text;
+    char digits[4];
+    for (uint8_t c : b) {
+        std::snprintf(digits, sizeof digits, "%02x ", c);
+        text += digits;
+    }
+    return text;
 }
 
 // Byte vectors in byte order, for ordered containers. A vector's own operator< compares through
