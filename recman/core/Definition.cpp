@@ -77,13 +77,16 @@ void writeSegment(uint8_t* p, const Segment& s, uint32_t numKeyValues)
     p[seg::AcsNumber] = s.acsNumber;
 }
 
+// Lengths by type, as the vendor's engine allows them: real files hold, among others, 6-byte
+// unsigned binary keys (compared a 16-bit word at a time, so any even length) and 1-byte zstrings.
 bool lengthAllowed(const Segment& s)
 {
     const int n = s.length;
     switch (s.type()) {
     case SegmentType::Integer:
-    case SegmentType::Unsigned:
         return n == 1 || n == 2 || n == 4 || n == 8;
+    case SegmentType::Unsigned:
+        return n == 1 || (n >= 2 && n <= MaxKeyLength && n % 2 == 0);
     case SegmentType::Float:
     case SegmentType::BFloat:
         return n == 4 || n == 8;
@@ -99,9 +102,9 @@ bool lengthAllowed(const Segment& s)
     case SegmentType::Decimal:
     case SegmentType::Money:
     case SegmentType::Numeric:
+    case SegmentType::ZString:
         return n >= 1 && n <= MaxKeyLength;
     case SegmentType::LString:
-    case SegmentType::ZString:
     case SegmentType::SignSeparate:
         return n >= 2 && n <= MaxKeyLength;
     case SegmentType::OldBinary:

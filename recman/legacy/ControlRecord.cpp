@@ -188,6 +188,8 @@ int16_t LegacyFile::parseV6(std::string& reason)
         reason = "the key specs disagree with the segment count";
         return status::IoError;
     }
+    if (int16_t s = countRecordsV6(reason))
+        return s;
     return loadAcsBlocks(acsPages, reason);
 }
 

@@ -58,6 +58,7 @@ constexpr uint16_t FirstUnreadVersion = 0x0700;
 constexpr uint32_t KeyCount = 0x76;     // 8-bit
 constexpr uint32_t SegmentCount = 0x77; // 8-bit
 constexpr uint32_t KeyTable = 0x78;     // 16-bit: offset of a table of 16-bit offsets, one per key
+constexpr uint32_t PairCount = 0x4C;    // 16-bit: pairs of page allocation tables
 // Each record slot begins with a 16-bit usage count (0: a free slot).
 constexpr uint32_t SlotPrefix = 2;
 // The control records and the first pair of page allocation tables take the first four pages.
@@ -109,12 +110,16 @@ constexpr uint32_t AcsBlockOffset = PageHeaderSize;
 // A 5.x freed slot: zeros after a 4-byte hi/lo link to the next freed slot.
 constexpr uint32_t FreeLinkSize = 4;
 
-// 6.x page allocation tables: a pair of copies at physical pages 2 and 3, each "PP", then the
-// pair's number (16-bit) and a 32-bit usage count at +4; 4-byte entries from +8, entry e giving
-// logical page e as [physical high][type][physical low][physical middle].
+// 6.x page allocation tables come in pairs of two copies. With N = (page size - 8) / 4 entries
+// per table, pair k (1, 2, ...) sits at physical pages 2 + (k - 1) * (N + 2) and the next. Each
+// copy begins "PP", then k (16-bit) and a 32-bit usage count at +4; 4-byte entries from +8,
+// entry e of pair k giving logical page (k - 1) * N + e as [physical high][type][physical low]
+// [physical middle].
 namespace pat {
 constexpr uint8_t Mark[2] = {'P', 'P'};
+constexpr uint32_t PairNumber = 2; // 16-bit: k
 constexpr uint32_t FirstPage = 2;
+constexpr uint32_t CopiesPerPair = 2;
 constexpr uint32_t HeaderSize = 8;
 constexpr uint32_t EntrySize = 4;
 constexpr uint32_t EntryHigh = 0;

@@ -94,6 +94,7 @@ private:
     // logical pages the allocation table maps.
     int16_t findDataPagesV5(std::string& reason);
     int16_t readPageTable(const std::vector<uint8_t>& fcr, std::string& reason);
+    int16_t countRecordsV6(std::string& reason);
     void addDataPage(uint32_t physical, uint32_t addressPage);
     // 6.x: the physical page of a logical page the table gives this type; false for none.
     bool mapLogical(uint32_t logical, uint8_t type, uint32_t& physical) const;
@@ -141,8 +142,9 @@ private:
     // could be followed to its end (empty otherwise).
     std::vector<bool> freeSlots_;
     bool freeChainRead_ = false;
-    std::vector<uint32_t> logicalToPhysical_; // 6.x: from the page allocation table (0 = none)
-    std::vector<uint8_t> logicalType_;        // 6.x: page type of each logical page
+    // 6.x: per logical page, from the page allocation tables, its physical page << 8 | its type
+    // (0 for a free page): 4 bytes a page.
+    std::vector<uint32_t> logicalPages_;
     std::vector<std::unique_ptr<KeyOrder>> orders_;
 
     // A few recently read pages, each page number in its own place (page number modulo the

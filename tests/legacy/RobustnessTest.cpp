@@ -3,9 +3,12 @@
 #include "Fixtures.h"
 #include "KeyOrder.h"
 #include "LegacyFile.h"
+#include "LittleEndian.h"
+#include "writer/LegacyWriter.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <random>
@@ -52,18 +55,33 @@ const Refusal refusals[] = {
         "version 7"},
     {"Version9", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0x0900); }, 30,
         "version 7"},
-    // More logical pages than the 1022 entries of one 4096-byte allocation table.
-    {"BeyondOneAllocationTable", "GALTELA.DAT",
+    // The control record's count of table pairs (0x4C), of logical pages (0x26) and its usage
+    // count must agree with the one table pair GALTELA.DAT holds.
+    {"NoAllocationTable", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4C, 0); }, 2,
+        "allocation table"},
+    {"TwoAllocationTablesCounted", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4C, 2); },
+        2, "allocation table"},
+    {"MorePagesThanTheTablesCover", "GALTELA.DAT",
         [](auto& b) {
             put16(b, GaltelaFcr + 0x26, 0);
-            put16(b, GaltelaFcr + 0x28, 1023);
+            put16(b, GaltelaFcr + 0x28, 1024);
         },
         2, "allocation table"},
-    {"BeyondOneAllocationTableBySize", "GALTELA.DAT", [](auto& b) { b.resize(1027 * 4096); }, 2,
-        "allocation table"},
-    // The current allocation table (page 3) sends logical data page 5 beyond the file's end.
+    {"FewerPagesThanTheTablesUse", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x28, 20); },
+        2, "count"},
+    {"TableNewerThanTheControlRecord", "GALTELA.DAT", [](auto& b) { b[3 * 4096 + 4] = 3; }, 2,
+        "newer"},
+    {"ShadowTableNotMarked", "GALTELA.DAT", [](auto& b) { b[2 * 4096 + 2] = 7; }, 2,
+        "allocation table 1"},
+    // The current allocation table (page 3) sends logical data page 5 beyond the file's end, or
+    // to the page of logical page 6.
     {"DataPageOutsideTheFile", "GALTELA.DAT", [](auto& b) { b[3 * 4096 + 8 + 4 * 4 + 2] = 200; }, 2,
-        "data page"},
+        "logical page 5"},
+    {"EntryNamesAnotherLogicalPage", "GALTELA.DAT",
+        [](auto& b) { std::copy_n(&b[3 * 4096 + 8 + 4 * 9], 4, &b[3 * 4096 + 8 + 4 * 4]); }, 2,
+        "logical page 5"},
+    {"RecordCountDisagrees", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x1D] ^= 1; }, 2,
+        "records"},
     {"Version5ByteOutOfRange", "MBBSEMU.DAT", [](auto& b) { b[7] = 6; }, 30, "version 5 or 6"},
     {"MorePagesThanTheFile", "MBBSEMU.DAT", [](auto& b) { b[0x29] = 0x01; }, 2, "more pages"},
     {"AcsPageMissing", "MBBSEMU.DAT", [](auto& b) { b[0x118] |= 0x20; }, 2, "collating"},
@@ -207,14 +225,59 @@ class MutationTest : public testing::TestWithParam<const char*>
 // Truncated at many lengths, or with one byte changed at many places (in the key specs, in the
 // control records and allocation tables, anywhere, and at pages' ends where the fragment tables
 // lie), every file opens to a clean status or reads to a clean end.
+// The name of the file the writer lays out for the mutation test: 6.x, page 512, three pairs of
+// page allocation tables, variable-length records over many fragments, stale pages, freed slots.
+constexpr const char* SeveralTables = "SEVERAL_TABLES";
+
+// The file's bytes, and the first page of its last table pair (0 for a real file: its one pair
+// lies among the first four pages).
+std::vector<uint8_t> mutationSource(
+    const std::string& name, const ScratchDir& dir, size_t& lastPair)
+{
+    lastPair = 0;
+    if (name != SeveralTables)
+        return readAll(fixturePath(name));
+    legacytest::LegacyFileSpec spec;
+    spec.records = 1500;
+    spec.freeSlotEvery = 5;
+    spec.staleEvery = 4;
+    spec.scatter = true;
+    spec.fragmentLimit = 40;
+    spec.rule = [](uint32_t i, std::vector<uint8_t>& record) {
+        record.assign(12 + i % 150, uint8_t(i));
+        btr::le::put32(record.data(), i * 7919);
+        record[4] = uint8_t('A' + i % 4);
+    };
+    recman::Definition& def = spec.definition;
+    def.pageSize = 512;
+    def.recordLength = 12;
+    def.fileFlags = recman::fileflag::VariableLength;
+    recman::Key unique, letters;
+    unique.segments.push_back({1, 4, recman::keyflag::ExtendedType, spec.records, 14, 0, 0, 0, 0});
+    letters.number = 1;
+    letters.segments.push_back({5, 1,
+        uint16_t(recman::keyflag::ExtendedType | recman::keyflag::Duplicates), 4, 0, 0, 0, 0, 0});
+    def.keys = {unique, letters};
+    const legacytest::WrittenLayout layout = legacytest::writeLegacyFile(dir.path("W.DAT"), spec);
+    lastPair = layout.pairPage(layout.pairs);
+    return readAll(dir.path("W.DAT"));
+}
+
 TEST_P(MutationTest, DamagedFileEndsCleanly)
 {
     REQUIRE_LEGACY_FIXTURES();
-    const std::vector<uint8_t> original = readAll(fixturePath(GetParam()));
-    ASSERT_GE(original.size(), 2048u);
     ScratchDir dir;
+    size_t lastPair = 0;
+    const std::vector<uint8_t> original = mutationSource(GetParam(), dir, lastPair);
+    ASSERT_GE(original.size(), 2048u);
     const auto path = dir.path("MUTANT.DAT");
     writeAll(path, original);
+    {
+        // Undamaged, the file reads through.
+        int16_t openStatus = -1;
+        ASSERT_EQ(readEverything(path, openStatus), 0);
+        ASSERT_EQ(openStatus, 0);
+    }
     int fd = ::open(path.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     // Another seed in VARNOK_MUTATION_SEED explores other changes.
@@ -256,7 +319,9 @@ TEST_P(MutationTest, DamagedFileEndsCleanly)
             size_t fcr = original[0] == 'F' && i % 8 == 0 ? pageSize : 0;
             at = fcr + (i % 3 == 0 ? any(0xF00, 0xF20) : any(0, 0x200));
         } else if (i % 4 == 1) {
-            at = any(0, headerBytes);
+            // The control records and the tables: the first pair, or the last of several.
+            at = lastPair != 0 && i % 8 == 5 ? lastPair * pageSize + any(0, 2 * pageSize)
+                                             : any(0, headerBytes);
         } else if (i % 4 == 2) {
             at = any(0, size);
         } else {
@@ -275,7 +340,7 @@ TEST_P(MutationTest, DamagedFileEndsCleanly)
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MutationTest,
     testing::Values("MBBSEMU.DAT", "VARIABLE.DAT", "GALTELA.DAT", "WGSMENU2.DAT", "MULTIACS.DAT",
-        "MBMGEPLT.DAT", "WCCACMS2.DAT"),
+        "MBMGEPLT.DAT", "WCCACMS2.DAT", SeveralTables),
     [](const testing::TestParamInfo<const char*>& param) {
         std::string name = param.param;
         return name.substr(0, name.find('.'));

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -405,6 +406,57 @@ TEST(CreateLimits, SegmentsPerPageSize)
             c.segments.back().flags = 0;
             c.length = 16 + 16 * count;
             EXPECT_EQ(parse(c), count > limit ? 26 : 0) << pageSize << " " << count;
+        }
+    }
+}
+
+// Every length from 0 to 256 for every key type: accepted exactly where the type allows it,
+// 29 everywhere else. Real files written by the vendor's engine hold 6-byte unsigned binary keys
+// and 1-byte zstring segments, so those must pass.
+TEST(CreateLimits, LengthsByType)
+{
+    auto exactly = [](std::vector<int> allowed) {
+        return [allowed](
+                   int n) { return std::find(allowed.begin(), allowed.end(), n) != allowed.end(); };
+    };
+    auto from = [](int least) { return [least](int n) { return n >= least && n <= 255; }; };
+    auto even = [](int n) { return n >= 2 && n <= 255 && n % 2 == 0; };
+    struct TypeCase
+    {
+        const char* name;
+        int type; // extended type, or -1 for the old binary flag, -2 for an old-style string
+        std::function<bool(int)> allowed;
+    };
+    const TypeCase types[] = {
+        {"String", 0, from(1)},
+        {"Integer", 1, exactly({1, 2, 4, 8})},
+        {"Float", 2, exactly({4, 8})},
+        {"Date", 3, exactly({4})},
+        {"Time", 4, exactly({4})},
+        {"Decimal", 5, from(1)},
+        {"Money", 6, from(1)},
+        {"Logical", 7, exactly({1, 2})},
+        {"Numeric", 8, from(1)},
+        {"BFloat", 9, exactly({4, 8})},
+        {"LString", 10, from(2)},
+        {"ZString", 11, from(1)},
+        {"Unsigned", 14, [even](int n) { return n == 1 || even(n); }},
+        {"Autoincrement", 15, exactly({2, 4, 8})},
+        {"SignSeparate", 17, from(2)},
+        {"OldBinary", -1, even},
+        {"OldString", -2, from(1)},
+    };
+    for (const TypeCase& t : types) {
+        for (int n = 0; n <= 256; ++n) {
+            CreateBuffer c;
+            c.recordLength = 300;
+            if (t.type >= 0) {
+                c.segments[0] = typed(uint8_t(t.type), uint16_t(n));
+            } else {
+                c.segments[0].length = uint16_t(n);
+                c.segments[0].flags = t.type == -1 ? keyflag::Binary : 0;
+            }
+            EXPECT_EQ(parse(c), t.allowed(n) ? 0 : 29) << t.name << " of " << n;
         }
     }
 }

@@ -1,12 +1,16 @@
 #include "KeyCodec.h"
 
+#include "ByteVector.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 using namespace recman;
+using testsupport::hex;
 
 namespace {
 
@@ -154,17 +158,6 @@ Bytes encoded(const KeyCodec& codec, const Bytes& record)
     return out;
 }
 
-std::string hex(const Bytes& b)
-{
-    std::string s;
-    char buf[4];
-    for (uint8_t c : b) {
-        std::snprintf(buf, sizeof buf, "%02x ", c);
-        s += buf;
-    }
-    return s;
-}
-
 void PrintTo(const OrderCase& c, std::ostream* os)
 {
     *os << c.name;
@@ -200,6 +193,23 @@ std::vector<Value> integers(size_t length, std::initializer_list<int64_t> ordere
     return values;
 }
 
+// Unsigned numbers of `length` bytes, little-endian, ascending: zero, then for each byte from the
+// lowest, the number with only that byte 1 and the number with it and every byte below 0xFF.
+// A codec that compared any byte out of its weight's place would misorder a pair.
+std::vector<Value> ascendingUnsigned(size_t length)
+{
+    std::vector<Value> values {{Bytes(length, 0)}};
+    for (size_t i = 0; i < length; ++i) {
+        Bytes one(length, 0);
+        one[i] = 1;
+        values.push_back({one});
+        Bytes ones(length, 0);
+        std::fill(ones.begin(), ones.begin() + long(i) + 1, 0xFF);
+        values.push_back({ones});
+    }
+    return values;
+}
+
 const OrderCase orderCases[] = {
     {"Integer1", {segment(1, 1, SegmentType::Integer)}, integers(1, {-128, -1, 0, 1, 127})},
     {"Integer2", {segment(1, 2, SegmentType::Integer)},
@@ -214,6 +224,19 @@ const OrderCase orderCases[] = {
         integers(2, {0, 1, 255, 256, 32768, 65535})},
     {"Unsigned8", {segment(1, 8, SegmentType::Unsigned)},
         integers(8, {0, 1, 256, INT64_MAX, int64_t(UINT64_MAX)})},
+    {"Unsigned1", {segment(1, 1, SegmentType::Unsigned)}, ascendingUnsigned(1)},
+    {"Unsigned6", {segment(1, 6, SegmentType::Unsigned)}, ascendingUnsigned(6)},
+    {"Unsigned10", {segment(1, 10, SegmentType::Unsigned)}, ascendingUnsigned(10)},
+    {"Unsigned254", {segment(1, 254, SegmentType::Unsigned)}, ascendingUnsigned(254)},
+    {"OldBinary2", {segment(1, 2, SegmentType::OldBinary)}, ascendingUnsigned(2)},
+    {"OldBinary14", {segment(1, 14, SegmentType::OldBinary)}, ascendingUnsigned(14)},
+    {"OldBinary254", {segment(1, 254, SegmentType::OldBinary)}, ascendingUnsigned(254)},
+    {"Unsigned6ThenString",
+        {segment(1, 6, SegmentType::Unsigned), segment(7, 2, SegmentType::String)},
+        {{cat({le(1, 6), text("ZZ")})}, {cat({le(0x100, 6), text("AA")})},
+            {cat({le(0x100, 6), text("AB")})}, {cat({le(0x10000000000, 6), text("AA")})}}},
+    {"ZString1", {segment(1, 1, SegmentType::ZString)},
+        {{Bytes {0}}, {Bytes {1}}, {text("A")}, {text("a")}, {Bytes {0xFF}}}},
     {"OldBinary6", {segment(1, 6, SegmentType::OldBinary)},
         integers(6, {0, 1, 0xFF, 0x100, 0x10000, 0x7FFFFFFFFF, 0x800000000000})},
     {"Logical2", {segment(1, 2, SegmentType::Logical)}, integers(2, {0, 1, 0x100, 0xFFFF})},

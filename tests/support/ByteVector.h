@@ -4,9 +4,13 @@
 
 #include "LittleEndian.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace testsupport {
@@ -43,5 +47,28 @@ inline uint32_t get32(const Bytes& b, size_t at)
     checkRange(b, at, 4);
     return btr::le::get32(b.data() + at);
 }
+
+// The bytes in hexadecimal, for failure messages: "0a ff 00 ".
+inline std::string hex(const Bytes& b)
+{
+    std::string text;
+    char digits[4];
+    for (uint8_t c : b) {
+        std::snprintf(digits, sizeof digits, "%02x ", c);
+        text += digits;
+    }
+    return text;
+}
+
+// Byte vectors in byte order, for ordered containers. A vector's own operator< compares through
+// memcmp, on which GCC 12 at -O2 and above reports a false -Wstringop-overread; an explicit
+// element comparison does not take that path.
+struct BytesLess
+{
+    bool operator()(const Bytes& a, const Bytes& b) const
+    {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), std::less<>());
+    }
+};
 
 } // namespace testsupport

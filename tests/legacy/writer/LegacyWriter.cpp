@@ -1,5 +1,6 @@
 #include "LegacyWriter.h"
 
+#include "ByteVector.h"
 #include "LittleEndian.h"
 
 #include <algorithm>
@@ -242,17 +243,7 @@ private:
         uint32_t address;
         uint64_t nextLinkAt;
     };
-    // Values ordered byte by byte through an explicit comparison: a vector's own operator<
-    // compares through memcmp, on which GCC 12 at -O2 reports a false -Wstringop-overread.
-    struct Bytewise
-    {
-        bool operator()(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) const
-        {
-            return std::lexicographical_compare(
-                a.begin(), a.end(), b.begin(), b.end(), std::less<>());
-        }
-    };
-    std::vector<std::map<std::vector<uint8_t>, LastOfValue, Bytewise>> lastOfValue_;
+    std::vector<std::map<std::vector<uint8_t>, LastOfValue, testsupport::BytesLess>> lastOfValue_;
 };
 
 void Writer::validate()
