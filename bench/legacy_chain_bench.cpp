@@ -10,6 +10,7 @@
 // a 20-byte string of 5000 values with linked duplicates. DIR defaults to a fresh directory under
 // the system's temporary directory, removed afterwards.
 #include "BtrCall.h"
+#include "CopyRecords.h"
 #include "LegacyWriter.h"
 #include "LittleEndian.h"
 #include "WinBtr.h"
@@ -129,22 +130,19 @@ bool run(const std::string& from, const std::string& to, uint32_t n)
     if (int16_t s = dest.Open(to.c_str(), "", 0))
         return fail("open the copy", s);
     start = Clock::now();
-    uint32_t copied = 0;
     source.KeyNumber = 0;
-    for (source.GetFirst(); source.GetStatus() == 0; source.GetNext()) {
-        dest.SetDataPtr(source.Buffer);
-        if (int16_t s = dest.Insert())
-            return fail("insert into the copy", s);
-        ++copied;
-    }
-    const int16_t ended = source.GetStatus();
-    dest.Close();
+    const CopyOutcome outcome = copyRecords(source, dest);
+    const auto copied = static_cast<uint32_t>(outcome.inserted);
+    const int16_t closed = dest.Close();
     const double copySeconds = secondsSince(start);
-    std::printf("copy: %u of %u records in %.2f s = %.0f records/s (ended with status %d)\n",
-        copied, n, copySeconds, copied / copySeconds, ended);
+    std::printf("copy: %u of %u records in %.2f s = %.0f records/s (ended with status %d, "
+                "close %d)
+                ",
+        copied,
+        n, copySeconds, copied / copySeconds, outcome.status, closed);
     source.Close();
     std::printf("peak resident memory for the whole run: %.1f MiB\n", peakRssMiB());
-    return copied == n && ended == btr::status::EndOfFile;
+    return copied == n && !outcome.failed() && closed == btr::status::Success;
 }
 
 } // namespace
