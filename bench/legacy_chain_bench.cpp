@@ -136,10 +136,8 @@ bool run(const std::string& from, const std::string& to, uint32_t n)
     const int16_t closed = dest.Close();
     const double copySeconds = secondsSince(start);
     std::printf("copy: %u of %u records in %.2f s = %.0f records/s (ended with status %d, "
-                "close %d)
-                ",
-        copied,
-        n, copySeconds, copied / copySeconds, outcome.status, closed);
+                "close %d)\n",
+        copied, n, copySeconds, copied / copySeconds, outcome.status, closed);
     source.Close();
     std::printf("peak resident memory for the whole run: %.1f MiB\n", peakRssMiB());
     return copied == n && !outcome.failed() && closed == btr::status::Success;

@@ -176,6 +176,15 @@ inline Spec twoKeySpec()
     return s;
 }
 
+// prefix followed by n in decimal ("NAME7"). Built by appending: GCC 12 at -O3 reports a false
+// -Wrestrict on a literal + std::to_string inlined into a lambda.
+inline std::string numbered(const char* prefix, long n)
+{
+    std::string s(prefix);
+    s.append(std::to_string(n));
+    return s;
+}
+
 inline std::vector<uint8_t> twoKeyRecord(int64_t id, const std::string& name, uint8_t fill = 0)
 {
     std::vector<uint8_t> r(100, fill);

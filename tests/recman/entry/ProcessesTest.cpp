@@ -133,7 +133,7 @@ private:
 int16_t insertRange(Handle& h, int64_t first, int64_t last)
 {
     for (int64_t id = first; id <= last; ++id) {
-        auto r = twoKeyRecord(id, "NAME" + std::to_string(id % 50));
+        auto r = twoKeyRecord(id, numbered("NAME", id % 50));
         if (int16_t s = h.insert(r))
             return s;
     }
@@ -371,7 +371,7 @@ TEST_F(Processes, IdlePositionedReaderDoesNotBlockTheWriter)
         int16_t s = h.open(path);
         std::vector<int32_t> refused; // id, status of each Insert that did not answer 0
         for (int64_t id = 101; id <= Written && s == st::Success; ++id) {
-            auto r = twoKeyRecord(id, "NAME" + std::to_string(id % 50));
+            auto r = twoKeyRecord(id, numbered("NAME", id % 50));
             if (int16_t i = h.insert(r)) {
                 refused.push_back(static_cast<int32_t>(id));
                 refused.push_back(i);
@@ -626,7 +626,7 @@ TEST_F(Processes, TwoWritersAndAReaderLoseNothing)
             std::vector<int32_t> acknowledged, refused;
             for (int i = 0; i < PerWriter && s == st::Success; ++i) {
                 const int32_t id = 2 * i + parity;
-                auto r = twoKeyRecord(id, "W" + std::to_string(i % 7));
+                auto r = twoKeyRecord(id, numbered("W", i % 7));
                 int16_t inserted = h.insert(r);
                 // Another writer's bundle may hold the file past the busy timeout: that Insert
                 // stored nothing and is tried again, as a program would.
