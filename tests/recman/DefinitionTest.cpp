@@ -415,7 +415,7 @@ TEST(CreateLimits, SegmentsPerPageSize)
 // and 1-byte zstring segments, so those must pass.
 TEST(CreateLimits, LengthsByType)
 {
-    auto exactly = [](std::vector<int> allowed) {
+    auto exactly = [](const std::vector<int>& allowed) {
         return [allowed](
                    int n) { return std::find(allowed.begin(), allowed.end(), n) != allowed.end(); };
     };
