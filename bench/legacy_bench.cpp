@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -108,9 +109,7 @@ void makeV5(const std::string& path, uint32_t records)
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     std::string source = testsupport::fixturePath("WCCACMS2.DAT").string();
     const auto scratch = std::filesystem::temp_directory_path() / "varnok-legacy-bench";
@@ -177,4 +176,16 @@ int main(int argc, char** argv)
         records, copySeconds, copied / (copySeconds > 0 ? copySeconds : 1), peakKiB() - baseKiB);
     std::filesystem::remove_all(scratch);
     return copied == records ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "varnok_legacy_bench: %s\n", e.what());
+        return 1;
+    }
 }

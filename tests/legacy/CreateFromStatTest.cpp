@@ -200,7 +200,7 @@ TEST(CreateFromStatWritten, FilesOfSeveralTablesCopyWhole)
             block.bytes[0] = recman::AcsSignature;
             std::copy_n("UPPER", 5, block.bytes.begin() + 1);
             for (int c = 0; c < 256; ++c)
-                block.bytes[size_t(9 + c)] = uint8_t(c >= 'a' && c <= 'z' ? c - 32 : c);
+                block.bytes[9 + size_t(c)] = uint8_t(c >= 'a' && c <= 'z' ? c - 32 : c);
             def.acsBlocks.push_back(block);
         }
         names.segments.push_back({5, 4, flags, 15, 11, 0, 0, 0, 0});

@@ -53,11 +53,12 @@ recman::AcsBlockDef acsBlock(const char* name, bool upper)
     block.bytes[0] = recman::AcsSignature;
     std::copy_n(name, std::min<size_t>(8, std::strlen(name)), block.bytes.begin() + 1);
     for (int c = 0; c < 256; ++c)
-        block.bytes[size_t(9 + c)] = uint8_t(upper && c >= 'a' && c <= 'z' ? c - 32 : c);
+        block.bytes[9 + size_t(c)] = uint8_t(upper && c >= 'a' && c <= 'z' ? c - 32 : c);
     return block;
 }
 
-struct Shape
+// The fields stand in the order the tables below give them.
+struct Shape // NOLINT(clang-analyzer-optin.performance.Padding)
 {
     const char* name;
     uint16_t version;
