@@ -188,6 +188,23 @@ bool journalHeaderIsZero(const std::string& journal)
     return magic == std::vector<uint8_t>(8, 0);
 }
 
+// The body of a child that opens `path`, inserts ids 1..split and says how that went, waits for
+// a word, then inserts split+1..last and closes, saying how each went.
+auto writesInTwoSteps(std::string path, int64_t split, int64_t last)
+{
+    return [path = std::move(path), split, last](Child& self) {
+        Handle h;
+        int16_t s = h.open(path);
+        if (s == st::Success)
+            s = insertRange(h, 1, split);
+        self.say(s);
+        self.hear();
+        self.say(insertRange(h, split + 1, last));
+        self.say(h.close());
+        return 0;
+    };
+}
+
 class Processes : public ::testing::Test
 {
 protected:
@@ -296,17 +313,7 @@ TEST_F(Processes, CreateOverAFileOpenInAnotherProcessAnswers85AndChangesNothing)
 {
     struct stat before;
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
-    Child a([&](Child& self) {
-        Handle h;
-        int16_t s = h.open(path);
-        if (s == st::Success)
-            s = insertRange(h, 1, 20);
-        self.say(s);
-        self.hear();
-        self.say(insertRange(h, 21, 30));
-        self.say(h.close());
-        return 0;
-    });
+    Child a(writesInTwoSteps(path, 20, 30));
     ASSERT_TRUE(a.started());
     ASSERT_EQ(a.hear(), st::Success);
     EXPECT_EQ(create(path, image(twoKeySpec())), st::FileInUse);
@@ -527,17 +534,7 @@ TEST_F(Processes, WritableOpenRemovesALeftoverJournalWithAZeroedHeader)
 TEST_F(Processes, WritableOpenLeavesTheJournalOfALiveBundleAlone)
 {
     const std::string journal = path + "-journal";
-    Child a([&](Child& self) {
-        Handle h;
-        int16_t s = h.open(path);
-        if (s == st::Success)
-            s = insertRange(h, 1, 5);
-        self.say(s);
-        self.hear();
-        self.say(insertRange(h, 6, 10));
-        self.say(h.close());
-        return 0;
-    });
+    Child a(writesInTwoSteps(path, 5, 10));
     ASSERT_TRUE(a.started());
     ASSERT_EQ(a.hear(), st::Success);
     ASSERT_TRUE(exists(journal)) << "the bundle has no journal: nothing to check";
