@@ -15,10 +15,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <set>
+#include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace entrytest;
 
