@@ -190,6 +190,17 @@ bool journalHeaderIsZero(const std::string& journal)
     return magic == std::vector<uint8_t>(8, 0);
 }
 
+// What a killed writer leaves: ids 1, 2, ... in key order, at least `atLeast` of them (the records
+// whose bundle had committed), and a database that passes SQLite's integrity check.
+void expectIntactPrefix(const std::string& path, int64_t atLeast)
+{
+    const std::vector<int64_t> ids = idsInKeyOrder(path);
+    ASSERT_GE(ids.size(), static_cast<size_t>(atLeast));
+    for (size_t i = 0; i < ids.size(); ++i)
+        ASSERT_EQ(ids[i], static_cast<int64_t>(i) + 1) << "a prefix of what was written";
+    EXPECT_EQ(integrityCheck(path), "ok");
+}
+
 // The body of a child that opens `path`, inserts ids 1..split and says how that went, waits for
 // a word, then inserts split+1..last and closes, saying how each went.
 auto writesInTwoSteps(std::string path, int64_t split, int64_t last)
@@ -421,11 +432,7 @@ TEST_F(Processes, IdlePositionedReaderDoesNotBlockTheWriter)
     EXPECT_EQ(reader.hear(), st::Success);
     EXPECT_EQ(reader.wait(), 0);
 
-    const std::vector<int64_t> ids = idsInKeyOrder(path);
-    ASSERT_GE(ids.size(), static_cast<size_t>(Written));
-    for (size_t i = 0; i < ids.size(); ++i)
-        ASSERT_EQ(ids[i], static_cast<int64_t>(i) + 1) << "a prefix of what was written";
-    EXPECT_EQ(integrityCheck(path), "ok");
+    ASSERT_NO_FATAL_FAILURE(expectIntactPrefix(path, Written));
 }
 
 // A reader reads ahead, but never past another process's commit: what was committed after its
@@ -704,11 +711,7 @@ TEST_F(Processes, WriterKilledWhileAnotherProcessReads)
     EXPECT_EQ(reader.hear(), st::Success);
     EXPECT_EQ(reader.wait(), 0);
 
-    const std::vector<int64_t> ids = idsInKeyOrder(path);
-    ASSERT_GE(ids.size(), static_cast<size_t>(Closed));
-    for (size_t i = 0; i < ids.size(); ++i)
-        ASSERT_EQ(ids[i], static_cast<int64_t>(i) + 1) << "a prefix of what was written";
-    EXPECT_EQ(integrityCheck(path), "ok");
+    ASSERT_NO_FATAL_FAILURE(expectIntactPrefix(path, Closed));
     EXPECT_FALSE(exists(path + "-journal")) << "a writable Open leaves no journal behind";
 }
 
