@@ -2,6 +2,7 @@
 
 #include "CopyRecords.h"
 #include "FileSystem.h"
+#include "Messages.h"
 #include "TextToInt.h"
 
 #include <QCheckBox>
@@ -52,28 +53,12 @@ bool isMask(const QString& name)
     return name.startsWith(QLatin1Char('*')) || (name.size() >= 3 && name[2] == QLatin1Char('*'));
 }
 
-QString statusWords(int16_t status)
-{
-    return QStringLiteral("%1 (status %2)")
-        .arg(QString::fromLatin1(btr::statusText(status)))
-        .arg(status);
-}
-
-// The message of a Copy that stopped: what failed on which file, and how many records the
-// destination gained. The count is the destination's own: a full disk drops the writes not yet
-// committed, so it can be less than the Inserts answered 0, and then the message says so.
+// The message of a Copy that stopped, in the words the command line uses too.
 QString copyStopped(const char* what, const QString& name, int16_t status,
     const CopyOutcome& outcome, const QString& destination)
 {
-    QString text = QStringLiteral("%1 %2: %3. %4 records copied")
-                       .arg(QString::fromLatin1(what), name, statusWords(status),
-                           QString::number(outcome.copied()));
-    if (outcome.lost() > 0) {
-        text += QStringLiteral("; %1 records were lost with the failed write; %2 records are in %3")
-                    .arg(QString::number(outcome.lost()), QString::number(outcome.heldAfter),
-                        destination);
-    }
-    return text + QLatin1Char('.');
+    return QString::fromStdString(
+        ::copyStopped(what, name.toStdString(), status, outcome, destination.toStdString()));
 }
 
 } // namespace
@@ -456,7 +441,7 @@ void TVarnok::BCreateClick()
     refreshFileList();
     if (status != btr::status::Success) {
         presenter_->showMessage(
-            QStringLiteral("Cannot create %1: %2.").arg(destination, statusWords(status)));
+            QString::fromStdString(cannotDo("Cannot create", destination.toStdString(), status)));
     }
 }
 
@@ -499,11 +484,8 @@ void TVarnok::BCopyClick()
 
     if (outcome.failed()) {
         const bool readFailed = outcome.stop == CopyOutcome::Read;
-        const char* what = readFailed            ? "Cannot read"
-            : outcome.stop == CopyOutcome::Close ? "Cannot close"
-                                                 : "Cannot insert into";
-        presenter_->showMessage(copyStopped(
-            what, readFailed ? source : destination, outcome.status, outcome, destination));
+        presenter_->showMessage(copyStopped(copyStopWhat(outcome), readFailed ? source : destination,
+            outcome.status, outcome, destination));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "BtrCall.h"
 #include "DefinitionImage.h"
 #include "LittleEndian.h"
+#include "ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -150,21 +151,7 @@ inline std::vector<uint8_t> fileBytes(const std::string& path)
 }
 
 // A fresh directory for one test, removed afterwards.
-class ScratchDir
-{
-public:
-    ScratchDir()
-    {
-        std::string t = (std::filesystem::temp_directory_path() / "recman-XXXXXX").string();
-        path_ = ::mkdtemp(t.data());
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using testsupport::ScratchDir;
 
 // A record of the two-key layout most tests use: key 0 = 8-byte integer at 1 (unique),
 // key 1 = 20-byte string at 9 (duplicates); the rest filled with `fill`.
