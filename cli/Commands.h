@@ -1,0 +1,27 @@
+// The commands of varnok-cli, one file each. Every command adds its subcommand and options to the
+// program's argument parser and gives back what runs it once the arguments are parsed.
+#pragma once
+
+#include "Context.h"
+
+#include <CLI/App.hpp>
+
+#include <functional>
+#include <vector>
+
+namespace cli {
+
+struct Command
+{
+    CLI::App* app = nullptr;
+    std::function<void()> run;
+};
+
+// Each adds its subcommand to `app`; `ctx` outlives the run.
+Command addStatCommand(CLI::App& app, Context& ctx);
+Command addCloneCommand(CLI::App& app, Context& ctx);
+Command addCopyCommand(CLI::App& app, Context& ctx);
+Command addSaveCommand(CLI::App& app, Context& ctx);
+Command addLoadCommand(CLI::App& app, Context& ctx);
+
+} // namespace cli

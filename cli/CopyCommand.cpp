@@ -1,0 +1,156 @@
+// clone SOURCE DESTINATION: an empty file with SOURCE's definition.
+// copy SOURCE DESTINATION, copy SOURCE... DIRECTORY: every record of each source into its
+// destination, created first from the source's definition when it does not exist.
+#include "Commands.h"
+#include "CopyRecords.h"
+#include "Messages.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <system_error>
+
+namespace cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CloneOptions
+{
+    std::string source;
+    std::string destination;
+    bool replace = false;
+};
+
+struct CopyOptions
+{
+    std::vector<std::string> paths;
+};
+
+// Creates `destination` from the definition of `source`; false with the failure reported.
+bool cloneFile(Context& ctx, const std::string& source, const std::string& destination,
+    bool replace)
+{
+    uint8_t image[btr::SpecBufferSize] = {};
+    if (!statImage(ctx, source, image))
+        return false;
+    TWinBtr file;
+    if (createFile(file, destination, image, sizeof image, replace) != btr::status::Success) {
+        ctx.fail(cannotDo("Cannot create", destination, file.GetStatus()));
+        return false;
+    }
+    return true;
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    return fs::equivalent(a, b, ec);
+}
+
+bool exists(const std::string& name)
+{
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(name, ec));
+}
+
+// The window's Copy, with the destination created first when it is not there.
+void copyFile(Context& ctx, const std::string& source, const std::string& destination)
+{
+    if (sameFile(source, destination)) {
+        ctx.fail("Cannot copy " + source + " into itself (" + destination + ").");
+        return;
+    }
+    if (!exists(destination) && !cloneFile(ctx, source, destination, false))
+        return;
+
+    TWinBtr from;
+    TWinBtr to;
+    if (!openFile(ctx, from, source))
+        return;
+    if (!openFile(ctx, to, destination))
+        return;
+    CopyOutcome outcome;
+    {
+        Progress progress(ctx, "copy " + source, uint64_t(std::max(from.RecordCount(), 0)));
+        outcome = copyRecords(from, to, [&progress] { progress.step(); });
+    }
+    from.Close();
+    closeDestination(to, destination.c_str(), outcome);
+    if (outcome.failed()) {
+        const bool readFailed = outcome.stop == CopyOutcome::Read;
+        ctx.fail(copyStopped(copyStopWhat(outcome), readFailed ? source : destination,
+            outcome.status, outcome, destination));
+    }
+}
+
+bool isDirectory(const std::string& name)
+{
+    std::error_code ec;
+    return fs::is_directory(name, ec);
+}
+
+void runCopy(Context& ctx, const CopyOptions& opt)
+{
+    const std::string& target = opt.paths.back();
+    const bool intoDirectory = isDirectory(target) || target.ends_with('/');
+    if (!intoDirectory) {
+        copyFile(ctx, opt.paths.front(), target);
+        return;
+    }
+    if (!isDirectory(target)) {
+        ctx.fail("Cannot copy into " + target + ": no such directory.");
+        return;
+    }
+    // Two sources of one name (A/X.DAT, B/X.DAT) would land in one file: the second is refused
+    // rather than mixed into the first's copy.
+    std::map<std::string, std::string> copiedFrom;
+    for (size_t i = 0; i + 1 < opt.paths.size(); ++i) {
+        const std::string& source = opt.paths[i];
+        const fs::path name = fs::path(source).filename();
+        if (name.empty() || isDirectory(source)) {
+            ctx.fail("Cannot copy " + source + ": it is a directory, not a data file.");
+            continue;
+        }
+        const std::string destination = (fs::path(target) / name).string();
+        if (const auto earlier = copiedFrom.find(destination); earlier != copiedFrom.end()) {
+            ctx.fail("Cannot copy " + source + " into " + destination + ": " + earlier->second
+                + " was copied there already.");
+            continue;
+        }
+        copiedFrom[destination] = source;
+        copyFile(ctx, source, destination);
+    }
+}
+
+} // namespace
+
+Command addCloneCommand(CLI::App& app, Context& ctx)
+{
+    auto opt = std::make_shared<CloneOptions>();
+    CLI::App* cmd = app.add_subcommand("clone", "Create an empty file with another's definition");
+    cmd->add_option("SOURCE", opt->source, "The file whose definition is taken")->required();
+    cmd->add_option("DESTINATION", opt->destination, "The file to create")->required();
+    cmd->add_flag("--replace", opt->replace, "Replace DESTINATION when it exists");
+    return {cmd, [&ctx, opt] { cloneFile(ctx, opt->source, opt->destination, opt->replace); }};
+}
+
+Command addCopyCommand(CLI::App& app, Context& ctx)
+{
+    auto opt = std::make_shared<CopyOptions>();
+    CLI::App* cmd = app.add_subcommand("copy",
+        "Copy every record into DESTINATION (created from SOURCE's definition when it does not "
+        "exist, added to when it does), or each SOURCE into DIRECTORY under its own name");
+    cmd->add_option("SOURCE... DESTINATION", opt->paths, "Data files, then the destination file "
+                                                         "or directory")
+        ->required()
+        ->expected(2, -1);
+    cmd->callback([opt] {
+        if (opt->paths.size() > 2 && !isDirectory(opt->paths.back()))
+            throw CLI::ValidationError("copy", "several sources need a directory as destination");
+    });
+    return {cmd, [&ctx, opt] { runCopy(ctx, *opt); }};
+}
+
+} // namespace cli

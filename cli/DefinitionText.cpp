@@ -1,0 +1,251 @@
+#include "DefinitionText.h"
+
+#include "LittleEndian.h"
+
+#include <fmt/core.h>
+
+#include <algorithm>
+
+namespace cli {
+
+namespace {
+
+namespace lay = btr::layout;
+
+uint16_t u16(const spec::SpecBuffer& b, int offset)
+{
+    return btr::le::get16(b.data() + offset);
+}
+
+uint32_t u32(const spec::SpecBuffer& b, int offset)
+{
+    return btr::le::get32(b.data() + offset);
+}
+
+// The names of the bits set in `flags`, as the window's check boxes caption them; a bit without a
+// box by its value.
+template <size_t N>
+std::vector<std::string> flagNames(uint16_t flags, const std::array<spec::FlagBit, N>& bits)
+{
+    std::vector<std::string> names;
+    for (int bit = 0; bit < 16; ++bit) {
+        const auto value = static_cast<uint16_t>(1U << bit);
+        if (!(flags & value))
+            continue;
+        const auto known = std::find_if(
+            bits.begin(), bits.end(), [value](const spec::FlagBit& b) { return b.value == value; });
+        names.push_back(known != bits.end() ? known->caption : fmt::format("0x{:04X}", value));
+    }
+    return names;
+}
+
+std::string joined(const std::vector<std::string>& words)
+{
+    std::string text;
+    for (const std::string& w : words)
+        text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+// A segment's type: its extended type by the window's name for it, or, without the extended-type
+// flag, the old binary or string type.
+std::string typeName(uint16_t keyFlags, uint8_t extType)
+{
+    if (!(keyFlags & btr::keyflag::ExtendedType))
+        return (keyFlags & btr::keyflag::Binary) ? "Binary" : "String";
+    const int item = spec::comboIndexForCode(extType);
+    if (item >= 0)
+        return spec::ExtTypes[size_t(item)].text;
+    return fmt::format("type {}", extType);
+}
+
+struct SegmentFacts
+{
+    int key = 0;
+    int segment = 0; // from 1 within its key
+    uint16_t position = 0;
+    uint16_t length = 0;
+    uint16_t flags = 0;
+    uint32_t values = 0;
+    uint8_t extType = 0;
+    uint8_t nullValue = 0;
+    uint16_t reserved = 0;
+    uint8_t manualKeyNumber = 0;
+    uint8_t acsNumber = 0;
+};
+
+std::vector<SegmentFacts> segments(const spec::SpecBuffer& b, const spec::Layout& layout)
+{
+    std::vector<SegmentFacts> out;
+    int previousKey = -1;
+    int segment = 0;
+    for (int k = 0; k < layout.entryCount; ++k) {
+        const int at = spec::SpecBuffer::segmentOffset(k);
+        SegmentFacts s;
+        s.key = layout.keyOfEntry[size_t(k)];
+        segment = s.key == previousKey ? segment + 1 : 1;
+        previousKey = s.key;
+        s.segment = segment;
+        s.position = u16(b, at + lay::segment::Position);
+        s.length = u16(b, at + lay::segment::Length);
+        s.flags = u16(b, at + lay::segment::KeyFlags);
+        s.values = u32(b, at + lay::segment::NumKeyValues);
+        s.extType = b.bytes[size_t(at + lay::segment::ExtendedType)];
+        s.nullValue = b.bytes[size_t(at + lay::segment::NullValue)];
+        s.reserved = u16(b, at + lay::segment::Reserved);
+        s.manualKeyNumber = b.bytes[size_t(at + lay::segment::ManualKeyNumber)];
+        s.acsNumber = b.bytes[size_t(at + lay::segment::AcsNumber)];
+        out.push_back(s);
+    }
+    return out;
+}
+
+std::string acsNameOf(const SegmentFacts& s, const std::vector<spec::AcsBlock>& blocks)
+{
+    if (!(s.flags & btr::keyflag::Acs))
+        return {};
+    if (s.acsNumber < blocks.size())
+        return blocks[s.acsNumber].Name;
+    return fmt::format("#{} (missing)", s.acsNumber);
+}
+
+std::string hex(const uint8_t* p, size_t n)
+{
+    std::string text;
+    text.reserve(2 * n);
+    for (size_t i = 0; i < n; ++i)
+        text += fmt::format("{:02x}", p[i]);
+    return text;
+}
+
+} // namespace
+
+std::vector<spec::AcsBlock> acsBlocks(const spec::SpecBuffer& image, const spec::Layout& layout)
+{
+    std::vector<spec::AcsBlock> blocks;
+    if (!layout.hasAcs)
+        return blocks;
+    int count = 0;
+    for (const SegmentFacts& s : segments(image, layout)) {
+        if (s.flags & btr::keyflag::Acs)
+            count = std::max(count, s.acsNumber + 1);
+    }
+    for (int n = 0; n < count; ++n) {
+        const int at = layout.acsOffset() + n * lay::AcsBlockSize;
+        if (at + lay::AcsBlockSize > spec::BufferSize)
+            break;
+        spec::AcsBlock block;
+        block.Signature = image.bytes[size_t(at)];
+        block.Name = spec::acsNameFromBytes(image.data() + at + lay::AcsNameOffset);
+        std::copy_n(image.data() + at + lay::AcsTableOffset, lay::AcsTableSize, block.Table.begin());
+        blocks.push_back(block);
+    }
+    return blocks;
+}
+
+std::string definitionText(const std::string& name, const spec::SpecBuffer& b)
+{
+    const spec::Layout layout = b.readLayout();
+    const std::vector<spec::AcsBlock> blocks = acsBlocks(b, layout);
+    const uint16_t fileFlags = u16(b, lay::file::FileFlags);
+    std::string text = name + "\n";
+    const auto line = [&text](const char* label, const std::string& value) {
+        text += fmt::format("  {:<21}{}\n", label, value);
+    };
+    line("Record length", std::to_string(u16(b, lay::file::RecordLength)));
+    line("Page size", std::to_string(u16(b, lay::file::PageSize)));
+    line("Records", std::to_string(u32(b, lay::file::NumRecords)));
+    line("Keys", std::to_string(u16(b, lay::file::NumIndexes)));
+    line("Segments", std::to_string(layout.entryCount));
+    line("Unused pages", std::to_string(u16(b, lay::file::UnusedPages)));
+    const std::string names = joined(flagNames(fileFlags, spec::FileFlagBits));
+    line("File flags", fmt::format("0x{:04X}{}{}", fileFlags, names.empty() ? "" : " ", names));
+    line("Duplicate pointers", std::to_string(b.bytes[lay::file::DuplicatePointers]));
+    line("Reserved", std::to_string(b.bytes[lay::file::Reserved]));
+    std::string sequences;
+    for (const spec::AcsBlock& block : blocks)
+        sequences += (sequences.empty() ? "" : ", ") + block.Name;
+    line("Collating sequences", sequences.empty() ? "none" : sequences);
+
+    const std::vector<SegmentFacts> all = segments(b, layout);
+    if (all.empty())
+        return text;
+    text += fmt::format("  {:>3} {:>3} {:>8} {:>6}  {:<14}{:>10}  {:<4}  {:<8}  {}\n", "Key", "Seg",
+        "Position", "Length", "Type", "Values", "Null", "ACS", "Flags");
+    for (const SegmentFacts& s : all) {
+        const std::string flagText = joined(flagNames(s.flags, spec::KeyFlagBits));
+        std::string extra;
+        if (fileFlags & btr::fileflag::KeyNumbersGiven)
+            extra += fmt::format(" (key number {})", s.manualKeyNumber);
+        if (s.reserved != 0)
+            extra += fmt::format(" (reserved {})", s.reserved);
+        text += fmt::format("  {:>3} {:>3} {:>8} {:>6}  {:<14}{:>10}  0x{:02X}  {:<8}  0x{:04X} {}{}\n",
+            s.key, s.segment, s.position, s.length, typeName(s.flags, s.extType), s.values,
+            s.nullValue, acsNameOf(s, blocks), s.flags, flagText, extra);
+    }
+    return text;
+}
+
+nlohmann::ordered_json definitionJson(const std::string& name, const spec::SpecBuffer& b)
+{
+    using json = nlohmann::ordered_json;
+    const spec::Layout layout = b.readLayout();
+    const std::vector<spec::AcsBlock> blocks = acsBlocks(b, layout);
+    const uint16_t fileFlags = u16(b, lay::file::FileFlags);
+    json j;
+    j["file"] = name;
+    j["record_length"] = u16(b, lay::file::RecordLength);
+    j["page_size"] = u16(b, lay::file::PageSize);
+    j["records"] = u32(b, lay::file::NumRecords);
+    j["keys_count"] = u16(b, lay::file::NumIndexes);
+    j["unused_pages"] = u16(b, lay::file::UnusedPages);
+    j["file_flags"] = fileFlags;
+    j["file_flag_names"] = flagNames(fileFlags, spec::FileFlagBits);
+    j["duplicate_pointers"] = b.bytes[lay::file::DuplicatePointers];
+    j["reserved"] = b.bytes[lay::file::Reserved];
+
+    json keys = json::array();
+    for (const SegmentFacts& s : segments(b, layout)) {
+        if (s.segment == 1) {
+            json key;
+            key["key"] = s.key;
+            if (fileFlags & btr::fileflag::KeyNumbersGiven)
+                key["key_number"] = s.manualKeyNumber;
+            else
+                key["key_number"] = s.key;
+            key["values"] = s.values;
+            key["segments"] = json::array();
+            keys.push_back(std::move(key));
+        }
+        json seg;
+        seg["position"] = s.position;
+        seg["length"] = s.length;
+        seg["key_flags"] = s.flags;
+        seg["key_flag_names"] = flagNames(s.flags, spec::KeyFlagBits);
+        seg["extended_type"] = s.extType;
+        seg["type"] = typeName(s.flags, s.extType);
+        seg["null_value"] = s.nullValue;
+        seg["values"] = s.values;
+        seg["reserved"] = s.reserved;
+        seg["manual_key_number"] = s.manualKeyNumber;
+        seg["acs_number"] = s.acsNumber;
+        if (s.flags & btr::keyflag::Acs)
+            seg["collating_sequence"] = acsNameOf(s, blocks);
+        keys.back()["segments"].push_back(std::move(seg));
+    }
+    j["keys"] = std::move(keys);
+
+    json sequences = json::array();
+    for (size_t n = 0; n < blocks.size(); ++n) {
+        json seq;
+        seq["number"] = n;
+        seq["name"] = blocks[n].Name;
+        seq["signature"] = blocks[n].Signature;
+        seq["table"] = hex(blocks[n].Table.data(), blocks[n].Table.size());
+        sequences.push_back(std::move(seq));
+    }
+    j["collating_sequences"] = std::move(sequences);
+    return j;
+}
+
+} // namespace cli

@@ -1,0 +1,22 @@
+// A data file's definition as `stat` shows it: readable text, and a JSON object for scripts.
+#pragma once
+
+#include "SpecBuffer.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+namespace cli {
+
+// The definition in a Stat image, as lines of text headed by the file's name.
+std::string definitionText(const std::string& name, const spec::SpecBuffer& image);
+
+// The same facts as one JSON object (the man page lists its members).
+nlohmann::ordered_json definitionJson(const std::string& name, const spec::SpecBuffer& image);
+
+// The collating-sequence blocks a definition holds, in block order (block n is the one a
+// segment's AcsNumber n selects), as far as they lie inside the image.
+std::vector<spec::AcsBlock> acsBlocks(const spec::SpecBuffer& image, const spec::Layout& layout);
+
+} // namespace cli
