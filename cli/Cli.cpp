@@ -39,7 +39,8 @@ int run(int argc, const char* const* argv, const Io& io)
         return std::string("varnok-cli: ") + e.what()
             + "\nRun 'varnok-cli --help' for the commands and their options.\n";
     });
-    app.footer("Run 'varnok-cli COMMAND --help' for a command's options; 'man varnok-cli' for more.");
+    app.footer(
+        "Run 'varnok-cli COMMAND --help' for a command's options; 'man varnok-cli' for more.");
 
     const std::vector<Command> commands {
         addStatCommand(app, ctx),
@@ -52,6 +53,19 @@ int run(int argc, const char* const* argv, const Io& io)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        // A word that names no command is taken by the parser for a stray argument; say what it
+        // is instead of only that a command is missing.
+        if (app.get_subcommands().empty() && e.get_exit_code() != 0) {
+            for (int i = 1; i < argc; ++i) {
+                if (argv[i][0] != '-') {
+                    fmt::print(io.err,
+                        "varnok-cli: '{}' is not a command\nRun 'varnok-cli --help' for the "
+                        "commands and their options.\n",
+                        argv[i]);
+                    return ExitUsage;
+                }
+            }
+        }
         std::ostringstream out;
         std::ostringstream err;
         const int code = app.exit(e, out, err);

@@ -71,9 +71,9 @@ Progress::Progress(const Context& ctx, std::string label, uint64_t total)
     , label_(std::move(label))
     , total_(total)
     , start_(std::chrono::steady_clock::now())
-    , drawn_(start_)
-{
-}
+    // The first count is drawn as soon as it is looked at; later ones a few times a second.
+    , drawn_(start_ - RedrawInterval)
+{ }
 
 Progress::~Progress()
 {

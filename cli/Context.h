@@ -16,8 +16,7 @@ class Context
 public:
     explicit Context(const Io& streams)
         : io(streams)
-    {
-    }
+    { }
 
     const Io& io;
     bool quiet = false;

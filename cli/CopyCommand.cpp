@@ -29,8 +29,8 @@ struct CopyOptions
 };
 
 // Creates `destination` from the definition of `source`; false with the failure reported.
-bool cloneFile(Context& ctx, const std::string& source, const std::string& destination,
-    bool replace)
+bool cloneFile(
+    Context& ctx, const std::string& source, const std::string& destination, bool replace)
 {
     uint8_t image[btr::SpecBufferSize] = {};
     if (!statImage(ctx, source, image))
@@ -142,8 +142,9 @@ Command addCopyCommand(CLI::App& app, Context& ctx)
     CLI::App* cmd = app.add_subcommand("copy",
         "Copy every record into DESTINATION (created from SOURCE's definition when it does not "
         "exist, added to when it does), or each SOURCE into DIRECTORY under its own name");
-    cmd->add_option("SOURCE... DESTINATION", opt->paths, "Data files, then the destination file "
-                                                         "or directory")
+    cmd->add_option("SOURCE... DESTINATION", opt->paths,
+           "Data files, then the destination file "
+           "or directory")
         ->required()
         ->expected(2, -1);
     cmd->callback([opt] {

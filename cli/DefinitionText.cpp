@@ -137,7 +137,8 @@ std::vector<spec::AcsBlock> acsBlocks(const spec::SpecBuffer& image, const spec:
         spec::AcsBlock block;
         block.Signature = image.bytes[size_t(at)];
         block.Name = spec::acsNameFromBytes(image.data() + at + lay::AcsNameOffset);
-        std::copy_n(image.data() + at + lay::AcsTableOffset, lay::AcsTableSize, block.Table.begin());
+        std::copy_n(
+            image.data() + at + lay::AcsTableOffset, lay::AcsTableSize, block.Table.begin());
         blocks.push_back(block);
     }
     return blocks;
@@ -179,9 +180,10 @@ std::string definitionText(const std::string& name, const spec::SpecBuffer& b)
             extra += fmt::format(" (key number {})", s.manualKeyNumber);
         if (s.reserved != 0)
             extra += fmt::format(" (reserved {})", s.reserved);
-        text += fmt::format("  {:>3} {:>3} {:>8} {:>6}  {:<14}{:>10}  0x{:02X}  {:<8}  0x{:04X} {}{}\n",
-            s.key, s.segment, s.position, s.length, typeName(s.flags, s.extType), s.values,
-            s.nullValue, acsNameOf(s, blocks), s.flags, flagText, extra);
+        text += fmt::format(
+            "  {:>3} {:>3} {:>8} {:>6}  {:<14}{:>10}  0x{:02X}  {:<8}  0x{:04X} {}{}\n", s.key,
+            s.segment, s.position, s.length, typeName(s.flags, s.extType), s.values, s.nullValue,
+            acsNameOf(s, blocks), s.flags, flagText, extra);
     }
     return text;
 }

@@ -84,8 +84,8 @@ void runLoad(Context& ctx, const LoadOptions& opt)
         outcome = sequential::loadRecords(
             reader, destination, opt.keepGoing, [&progress] { progress.step(); },
             [&](uint64_t number, uint64_t offset, int16_t status) {
-                ctx.note(fmt::format("{} refused record {} at byte {} of {}: {}.", opt.file,
-                    number, offset, inputName, statusWords(status)));
+                ctx.note(fmt::format("{} refused record {} at byte {} of {}: {}.", opt.file, number,
+                    offset, inputName, statusWords(status)));
             });
     }
     CopyOutcome& copy = outcome.copy;
@@ -96,9 +96,9 @@ void runLoad(Context& ctx, const LoadOptions& opt)
             + recordsCopied(copy, opt.file));
         return;
     case CopyOutcome::Insert:
-        ctx.fail(fmt::format("Cannot insert into {}: {}; record {} at byte {} of {}. {}",
-            opt.file, statusWords(copy.status), outcome.recordNumber, outcome.recordOffset,
-            inputName, recordsCopied(copy, opt.file)));
+        ctx.fail(fmt::format("Cannot insert into {}: {}; record {} at byte {} of {}. {}", opt.file,
+            statusWords(copy.status), outcome.recordNumber, outcome.recordOffset, inputName,
+            recordsCopied(copy, opt.file)));
         return;
     case CopyOutcome::Close:
         ctx.fail(copyStopped("Cannot close", opt.file, copy.status, copy, opt.file));
