@@ -139,12 +139,11 @@ Command addCloneCommand(CLI::App& app, Context& ctx)
 Command addCopyCommand(CLI::App& app, Context& ctx)
 {
     auto opt = std::make_shared<CopyOptions>();
-    CLI::App* cmd = app.add_subcommand("copy",
-        "Copy every record into DESTINATION (created from SOURCE's definition when it does not "
-        "exist, added to when it does), or each SOURCE into DIRECTORY under its own name");
-    cmd->add_option("SOURCE... DESTINATION", opt->paths,
-           "Data files, then the destination file "
-           "or directory")
+    CLI::App* cmd = app.add_subcommand("copy", "Copy every record into another file");
+    cmd->footer("DESTINATION is created from SOURCE's definition when it does not exist and added "
+                "to when it does. With a DIRECTORY (an existing one, or a name ending in /), each "
+                "SOURCE is copied into it under its own name.");
+    cmd->add_option("FILE", opt->paths, "SOURCE DESTINATION, or SOURCE... DIRECTORY")
         ->required()
         ->expected(2, -1);
     cmd->callback([opt] {

@@ -1,9 +1,11 @@
 # Installs the build into a scratch DESTDIR and checks what a user's machine would get: exactly
-# the program, its record manager library, the desktop entry and the icon; every binary's
+# the program, the command line with its manual page and completion, its record manager library,
+# the desktop entry and the icon; every binary's
 # libraries resolve (ldd finds each one); the desktop entry validates.
 #
 #   cmake -DBUILD_DIR=... -DSTAGE=... -DPREFIX=/usr -DBINDIR=bin -DDATADIR=share
-#         -DPRIVATE_LIBDIR=lib/varnok -DWITH_RECMAN=ON|OFF -DDESKTOP_FILE_VALIDATE=...
+#         -DPRIVATE_LIBDIR=lib/varnok -DWITH_RECMAN=ON|OFF -DWITH_CLI=ON|OFF -DMANDIR=share/man
+#         -DDESKTOP_FILE_VALIDATE=...
 #         -P CheckInstall.cmake
 
 file(REMOVE_RECURSE "${STAGE}")
@@ -21,6 +23,12 @@ set(expected
   "${root}/${DATADIR}/icons/hicolor/scalable/apps/varnok.svg")
 if(WITH_RECMAN)
   list(APPEND expected "${root}/${PRIVATE_LIBDIR}/libvarnok-recman.so")
+endif()
+if(WITH_CLI)
+  list(APPEND expected
+    "${root}/${BINDIR}/varnok-cli"
+    "${root}/${MANDIR}/man1/varnok-cli.1.gz"
+    "${root}/${DATADIR}/bash-completion/completions/varnok-cli")
 endif()
 list(SORT expected)
 

@@ -64,3 +64,40 @@ TEST(Program, ExitStatusesAndStreams)
 }
 
 } // namespace
+
+namespace {
+
+// The commands `varnok-cli --help` lists.
+std::vector<std::string> listedCommands()
+{
+    const CliResult r = runCli({"--help"});
+    std::vector<std::string> commands;
+    const size_t at = r.out.find("Subcommands:\n");
+    size_t line = at == std::string::npos ? r.out.size() : at + 13;
+    while (line < r.out.size() && r.out.compare(line, 2, "  ") == 0) {
+        const size_t start = r.out.find_first_not_of(' ', line);
+        commands.push_back(r.out.substr(start, r.out.find(' ', start) - start));
+        line = r.out.find('\n', line) + 1;
+    }
+    return commands;
+}
+
+TEST(Program, TheManualAndTheCompletionKnowEveryCommand)
+{
+    const std::vector<std::string> commands = listedCommands();
+    ASSERT_GE(commands.size(), 5U);
+    const std::string manual = fileText(VARNOK_MANUAL_SOURCE);
+    const std::string completion = fileText(VARNOK_COMPLETION_SOURCE);
+    const size_t listAt = completion.find("local commands=\"");
+    ASSERT_NE(listAt, std::string::npos);
+    const std::string list = " "
+        + completion.substr(listAt + 16, completion.find('"', listAt + 16) - listAt - 16) + " ";
+    for (const std::string& c : commands) {
+        EXPECT_NE(manual.find("\n## " + c + " "), std::string::npos) << c << " has no section";
+        EXPECT_NE(list.find(" " + c + " "), std::string::npos) << c << " is not completed";
+        EXPECT_NE(completion.find("        " + c + ")"), std::string::npos)
+            << c << "'s options are not completed";
+    }
+}
+
+} // namespace

@@ -1,0 +1,48 @@
+# bash completion for varnok-cli: its commands, each command's options, and file names.
+
+_varnok_cli()
+{
+    local cur prev words cword
+    _init_completion || return
+
+    local commands="stat clone copy save load"
+    local global="-h --help --version -q --quiet"
+
+    local command="" i
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            -*) ;;
+            *) command=${words[i]}; break ;;
+        esac
+    done
+
+    if [[ -z $command ]]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "$global" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        fi
+        return
+    fi
+
+    local options=""
+    case $command in
+        stat) options="--json" ;;
+        clone) options="--replace" ;;
+        copy) options="" ;;
+        save)
+            options="-k --key -p --physical"
+            case $prev in
+                -k | --key) return ;;
+            esac
+            ;;
+        load) options="--keep-going" ;;
+    esac
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options -h --help -q --quiet" -- "$cur"))
+        return
+    fi
+    _filedir
+}
+complete -F _varnok_cli varnok-cli
