@@ -9,6 +9,7 @@
 // writer: 100-byte records, key 0 an 8-byte integer without duplicates in scrambled order, key 1
 // a 20-byte string of 5000 values with linked duplicates. DIR defaults to a fresh directory under
 // the system's temporary directory, removed afterwards.
+#include "BenchFile.h"
 #include "BtrCall.h"
 #include "CopyRecords.h"
 #include "LegacyWriter.h"
@@ -20,59 +21,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr uint16_t RecordLength = 100;
-constexpr uint32_t Names = 5000;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double peakRssMiB()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
-}
-
-// Record i: its id (i * a prime, modulo n: every id once, out of insertion order), a customer
-// name of 5000, filler.
-legacytest::LegacyFileSpec benchSpec(uint32_t n)
-{
-    legacytest::LegacyFileSpec spec;
-    spec.version = legacytest::Version60;
-    spec.records = n;
-    spec.rule = [n](uint32_t i, std::vector<uint8_t>& record) {
-        record.assign(RecordLength, 'x');
-        const uint64_t id = uint64_t(i) * 2147483647u % n;
-        for (int b = 0; b < 8; ++b)
-            record[size_t(b)] = uint8_t(id >> (8 * b));
-        char name[21];
-        std::snprintf(name, sizeof name, "CUSTOMER %011llu",
-            static_cast<unsigned long long>(id * 7919 % Names));
-        std::memcpy(record.data() + 8, name, 20);
-    };
-    recman::Definition& def = spec.definition;
-    def.pageSize = 4096;
-    def.recordLength = RecordLength;
-    recman::Key ids;
-    ids.segments.push_back({1, 8, recman::keyflag::ExtendedType, n, 1, 0, 0, 0, 0});
-    recman::Key names;
-    names.number = 1;
-    names.segments.push_back(
-        {9, 20, uint16_t(recman::keyflag::ExtendedType | recman::keyflag::Duplicates), Names, 0, 0,
-            0, 0, 0});
-    def.keys = {ids, names};
-    return spec;
-}
+using bench::Clock;
+using bench::peakRssMiB;
+using bench::secondsSince;
 
 bool fail(const char* what, int16_t status)
 {
@@ -83,7 +40,8 @@ bool fail(const char* what, int16_t status)
 bool run(const std::string& from, const std::string& to, uint32_t n)
 {
     auto start = Clock::now();
-    const legacytest::WrittenLayout layout = legacytest::writeLegacyFile(from, benchSpec(n));
+    const legacytest::WrittenLayout layout
+        = legacytest::writeLegacyFile(from, bench::benchFileSpec(n));
     std::printf("wrote %s: %u records, %u pages (%.1f MB), %u page allocation table pairs in "
                 "%.2f s\n",
         from.c_str(), n, layout.physicalPages, double(std::filesystem::file_size(from)) / 1e6,
@@ -148,26 +106,18 @@ bool run(const std::string& from, const std::string& to, uint32_t n)
 int main(int argc, char** argv)
 {
     const uint32_t n = argc > 1 ? uint32_t(std::strtoul(argv[1], nullptr, 10)) : 1000000;
-    std::filesystem::path dir;
-    const bool scratch = argc <= 2;
-    if (scratch) {
-        std::string pattern
-            = (std::filesystem::temp_directory_path() / "varnok-chain-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) {
-            std::perror("mkdtemp");
-            return 1;
-        }
-        dir = pattern;
-    } else {
-        dir = argv[2];
-    }
-    bool ok = false;
     try {
-        ok = run((dir / "LEGACY.DAT").string(), (dir / "COPY.DAT").string(), n);
+        std::optional<bench::ScratchDirectory> scratch;
+        std::filesystem::path dir;
+        if (argc > 2) {
+            dir = argv[2];
+        } else {
+            scratch.emplace("varnok-chain-bench");
+            dir = scratch->path();
+        }
+        return run((dir / "LEGACY.DAT").string(), (dir / "COPY.DAT").string(), n) ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cannot write the legacy file: %s\n", e.what());
+        return 1;
     }
-    if (scratch)
-        std::filesystem::remove_all(dir);
-    return ok ? 0 : 1;
 }

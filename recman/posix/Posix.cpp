@@ -233,6 +233,16 @@ void removeFile(const std::string& path)
     ::unlink(path.c_str());
 }
 
+int syncFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int error = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return error;
+}
+
 void syncDirectory(const std::string& directory)
 {
     int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -111,6 +111,8 @@ int renameOver(const std::string& from, const std::string& to);
 // Gives `from` the second name `to`; fails when `to` exists.
 int linkNew(const std::string& from, const std::string& to);
 void removeFile(const std::string& path);
+// Makes a file's contents durable; 0 or the failure's code.
+int syncFile(const std::string& path);
 // Makes the directory's entries (a rename into it) durable.
 void syncDirectory(const std::string& directory);
 

@@ -29,14 +29,18 @@ int16_t buildStore(
         sqlite3_close_v2(db);
         return createStatus(rc);
     }
-    std::string sql = "PRAGMA journal_mode = DELETE;"
+    // Nobody sees the file under its temporary name, and a failed build is thrown away whole, so
+    // it is built in one transaction with neither a journal nor syncs of its own; the finished
+    // file is made durable once, before it takes its name.
+    std::string sql = "PRAGMA journal_mode = OFF;"
+                      "PRAGMA synchronous = OFF;"
+                      "BEGIN;"
                       "PRAGMA application_id = "
         + std::to_string(ApplicationId)
         + ";"
           "PRAGMA user_version = "
         + std::to_string(FormatVersion)
         + ";"
-          "BEGIN;"
           "CREATE TABLE definition(image BLOB NOT NULL);"
           "CREATE TABLE counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
           "INSERT INTO counters VALUES('"
@@ -78,6 +82,11 @@ int16_t buildStore(
     int16_t status = rc == SQLITE_OK ? st::Success : createStatus(rc);
     if (sqlite3_close(db) != SQLITE_OK && status == st::Success)
         status = st::CreateIoError;
+    if (status == st::Success) {
+        if (const int error = posix::syncFile(path))
+            status = posix::classify(error) == posix::Failure::NoSpace ? st::DiskFull
+                                                                       : st::CreateIoError;
+    }
     return status;
 }
 

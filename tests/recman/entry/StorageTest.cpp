@@ -240,7 +240,7 @@ TEST(Storage, DamagedStoresAnswerTwoAndNeverCrash)
         Handle h;
         ASSERT_EQ(h.open(path), st::Success);
         for (int i = 0; i < 400; ++i) {
-            auto r = twoKeyRecord(i * 7919 % 400, "N" + std::to_string(i % 13), 'x');
+            auto r = twoKeyRecord(i * 7919 % 400, numbered("N", i % 13), 'x');
             ASSERT_EQ(h.insert(r), st::Success);
         }
         ASSERT_EQ(h.close(), st::Success);
