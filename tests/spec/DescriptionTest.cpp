@@ -26,7 +26,7 @@ Bytes table(int shift, char from = 'a', char to = 'A')
     Bytes t(256);
     std::iota(t.begin(), t.end(), 0);
     for (int c = 0; c < 26; ++c)
-        t[size_t(from + c)] = uint8_t(to + c + shift);
+        t[size_t(from) + size_t(c)] = uint8_t(to + c + shift);
     return t;
 }
 
@@ -146,7 +146,7 @@ Bytes withoutLiveFigures(Bytes image, int segments)
     testsupport::put32(image, 6, 0);
     testsupport::put16(image, 14, 0);
     for (int s = 0; s < segments; ++s)
-        testsupport::put32(image, size_t(16 + 16 * s + 6), 0);
+        testsupport::put32(image, 16 + 16 * size_t(s) + 6, 0);
     return image;
 }
 
@@ -161,7 +161,7 @@ AcsLoader loaderOf(const std::vector<AcsFileOut>& files)
     };
 }
 
-AcsLoader loaderOf(std::map<std::string, Bytes> files, int* calls = nullptr)
+AcsLoader loaderOf(const std::map<std::string, Bytes>& files, int* calls = nullptr)
 {
     return [files, calls](const std::string& name) {
         if (calls)
@@ -187,12 +187,12 @@ const std::string Head = "record=100 key=1 page=4096\n";
 
 uint16_t flagsOf(const Bytes& image, int entry)
 {
-    return testsupport::get16(image, size_t(16 + 16 * entry + 4));
+    return testsupport::get16(image, 16 + 16 * size_t(entry) + 4);
 }
 
 uint8_t typeOf(const Bytes& image, int entry)
 {
-    return image.at(size_t(16 + 16 * entry + 10));
+    return image.at(16 + 16 * size_t(entry) + 10);
 }
 
 TEST(Description, FixtureDefinitionsComeBackFromTheirDescriptions)
@@ -281,36 +281,36 @@ TEST(Description, ElementsSetTheirBits)
     struct Case
     {
         std::string text; // inserted after the file's own elements or in its one segment
-        bool inSegment;
         int headerOffset; // or -1: the key flags
         uint16_t expected;
+        bool inSegment;
     };
     const Case cases[] = {
-        {"variable=y", false, 10, 0x0001},
-        {"truncate=Y", false, 10, 0x0002},
-        {"compress=y", false, 10, 0x0008},
-        {"allocation=7", false, 10, 0x0004},
-        {"allocation=7", false, 14, 7},
-        {"allocation=0", false, 10, 0x0000},
-        {"dupkey=3", false, 10, 0x0100},
-        {"dupkey=3", false, 12, 3},
-        {"data=n", false, 10, 0x0010},
-        {"data=y", false, 10, 0x0000},
-        {"fthreshold=10", false, 10, 0x0040},
-        {"fthreshold=20", false, 10, 0x0080},
-        {"fthreshold=30", false, 10, 0x00C0},
-        {"vats=y", false, 10, 0x0800},
-        {"balance=y", false, 10, 0x0020},
-        {"duplicates=y", true, -1, 0x0001},
-        {"modifiable=y", true, -1, 0x0002},
-        {"descending=y", true, -1, 0x0040},
-        {"caseinsensitive=y", true, -1, 0x0400},
-        {"repeatdup=y", true, -1, 0x0080},
-        {"nullkey=allsegs", true, -1, 0x0008},
-        {"nullkey=ANYSEG", true, -1, 0x0200},
-        {"null=y", true, -1, 0x0008},
-        {"null=n", true, -1, 0x0000},
-        {"duplicates=n modifiable=n descending=n", true, -1, 0x0000},
+        {"variable=y", 10, 0x0001, false},
+        {"truncate=Y", 10, 0x0002, false},
+        {"compress=y", 10, 0x0008, false},
+        {"allocation=7", 10, 0x0004, false},
+        {"allocation=7", 14, 7, false},
+        {"allocation=0", 10, 0x0000, false},
+        {"dupkey=3", 10, 0x0100, false},
+        {"dupkey=3", 12, 3, false},
+        {"data=n", 10, 0x0010, false},
+        {"data=y", 10, 0x0000, false},
+        {"fthreshold=10", 10, 0x0040, false},
+        {"fthreshold=20", 10, 0x0080, false},
+        {"fthreshold=30", 10, 0x00C0, false},
+        {"vats=y", 10, 0x0800, false},
+        {"balance=y", 10, 0x0020, false},
+        {"duplicates=y", -1, 0x0001, true},
+        {"modifiable=y", -1, 0x0002, true},
+        {"descending=y", -1, 0x0040, true},
+        {"caseinsensitive=y", -1, 0x0400, true},
+        {"repeatdup=y", -1, 0x0080, true},
+        {"nullkey=allsegs", -1, 0x0008, true},
+        {"nullkey=ANYSEG", -1, 0x0200, true},
+        {"null=y", -1, 0x0008, true},
+        {"null=n", -1, 0x0000, true},
+        {"duplicates=n modifiable=n descending=n", -1, 0x0000, true},
     };
     for (const Case& c : cases) {
         const bool beforeKey = c.text.rfind("variable", 0) == 0 || c.text.rfind("truncate", 0) == 0
@@ -370,9 +370,10 @@ TEST(Description, CommentsCaseAndLineEnds)
     EXPECT_EQ(d.site("position", 0, 1)->line, 4);
     EXPECT_EQ(d.site("record")->line, 2);
 
-    for (const auto& [value, byte] :
-        std::vector<std::pair<std::string, uint8_t>> {{"20", 0x20}, {"0x7f", 0x7F}, {"a", 0x0A}}) {
-        const Bytes image = imageOf(Head + "position=1 length=2 value=" + value);
+    const std::string segment = Head + "position=1 length=2 ";
+    for (const auto& [value, byte] : std::vector<std::pair<std::string, uint8_t>> {
+             {"value=20", 0x20}, {"value=0x7f", 0x7F}, {"value=a", 0x0A}}) {
+        const Bytes image = imageOf(segment + value);
         EXPECT_EQ(image.at(16 + 11), byte) << value;
     }
 }
