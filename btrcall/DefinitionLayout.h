@@ -103,6 +103,16 @@ constexpr uint8_t ZString = 11;
 constexpr uint8_t Unsigned = 14;
 constexpr uint8_t Autoincrement = 15;
 constexpr uint8_t SignSeparate = 17;
+// Types that fields hold and description files name, but that no key may have (Create answers
+// KeyTypeError for them).
+constexpr uint8_t Note = 12;
+constexpr uint8_t LVar = 13;
+constexpr uint8_t Bit = 16;
+constexpr uint8_t Currency = 19;
+constexpr uint8_t Timestamp = 20;
+constexpr uint8_t WString = 25;
+constexpr uint8_t WZString = 26;
+constexpr uint8_t Guid = 27;
 } // namespace exttype
 
 } // namespace btr

@@ -186,11 +186,11 @@ std::string acsNameFromBytes(const uint8_t* nameBytes)
     return std::string(begin, end);
 }
 
-std::optional<AcsBlock> SpecBuffer::acs(int entryCount) const
+std::optional<AcsBlock> SpecBuffer::acs(int entryCount, int n) const
 {
-    if (!acsFits(entryCount))
+    if (!acsFits(entryCount, n))
         return std::nullopt;
-    const uint8_t* p = data() + acsOffset(entryCount);
+    const uint8_t* p = data() + acsOffset(entryCount, n);
     AcsBlock block;
     block.Signature = p[0];
     block.Name = acsNameFromBytes(p + btr::layout::AcsNameOffset);
@@ -198,11 +198,11 @@ std::optional<AcsBlock> SpecBuffer::acs(int entryCount) const
     return block;
 }
 
-bool SpecBuffer::setAcs(int entryCount, const AcsBlock& block)
+bool SpecBuffer::setAcs(int entryCount, const AcsBlock& block, int n)
 {
-    if (!acsFits(entryCount))
+    if (!acsFits(entryCount, n))
         return false;
-    uint8_t* p = data() + acsOffset(entryCount);
+    uint8_t* p = data() + acsOffset(entryCount, n);
     p[0] = block.Signature;
     uint8_t* name = p + btr::layout::AcsNameOffset;
     std::memset(name, 0, AcsNameSize);
@@ -221,8 +221,11 @@ Layout SpecBuffer::readLayout() const
         const auto flags
             = static_cast<uint16_t>(segmentField(layout.entryCount, segment::KeyFlags));
         layout.keyOfEntry[static_cast<size_t>(layout.entryCount)] = key;
-        if (flags & keyflag::Acs)
+        if (flags & keyflag::Acs) {
             layout.hasAcs = true;
+            const int number = segmentField(layout.entryCount, segment::AcsNumber);
+            layout.acsBlockCount = std::max(layout.acsBlockCount, number + 1);
+        }
         if ((flags & keyflag::Segmented) == 0)
             ++key;
         ++layout.entryCount;

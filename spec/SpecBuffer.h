@@ -1,9 +1,11 @@
 // SpecBuffer: a data file's whole definition in the record manager's 1920-byte Stat/Create layout.
 //
 // Layout (little-endian): a 16-byte file header (FileSpec), one 16-byte KeySegmentSpec per key
-// segment, then, when any segment uses the alternate collating sequence, one 265-byte AcsBlock
-// directly after the last segment. The number of segments is not stored: it follows from
-// NumIndexes and the "segmented" flag of each entry (see readLayout and countKeys).
+// segment, then, when any segment uses an alternate collating sequence, the 265-byte AcsBlocks
+// directly after the last segment: block n is the one a segment with AcsNumber n uses, and there
+// are as many as the highest AcsNumber among those segments says (the window edits block 0). The
+// number of segments is not stored: it follows from NumIndexes and the "segmented" flag of each
+// entry (see readLayout and countKeys).
 //
 // Every number is shown the same way everywhere: 16-bit fields as signed, 8-bit fields as unsigned,
 // 32-bit fields as signed. Writing a number keeps the low-order bits that fit the field.
@@ -176,6 +178,7 @@ struct Layout
 {
     int entryCount = 0;                        // S: number of segment entries
     bool hasAcs = false;                       // some entry has key flag 0x20
+    int acsBlockCount = 0;                     // highest AcsNumber of those entries + 1
     std::array<int, MaxEntries> keyOfEntry {}; // key number of each entry
     int acsOffset() const { return FileSpecSize + SegmentSize * entryCount; }
 };
@@ -193,11 +196,16 @@ public:
     void clear() { bytes.fill(0); }
 
     static constexpr int segmentOffset(int k) { return FileSpecSize + SegmentSize * k; }
-    static constexpr int acsOffset(int entryCount) { return segmentOffset(entryCount); }
-    // Whether an AcsBlock after entryCount entries lies inside the buffer.
-    static constexpr bool acsFits(int entryCount)
+    // Where block n of the collating sequences that follow entryCount entries begins.
+    static constexpr int acsOffset(int entryCount, int n = 0)
     {
-        return entryCount >= 0 && acsOffset(entryCount) + AcsBlockSize <= BufferSize;
+        return segmentOffset(entryCount) + AcsBlockSize * n;
+    }
+    // Whether block n after entryCount entries lies inside the buffer.
+    static constexpr bool acsFits(int entryCount, int n = 0)
+    {
+        return entryCount >= 0 && n >= 0 && n < BufferSize / AcsBlockSize
+            && acsOffset(entryCount, n) + AcsBlockSize <= BufferSize;
     }
 
     int32_t headerField(const Field& f) const { return readField(data(), f); }
@@ -210,11 +218,12 @@ public:
     void setFileSpec(const FileSpec& s);
     KeySegmentSpec segment(int k) const;
     void setSegment(int k, const KeySegmentSpec& s);
-    // The AcsBlock that follows entryCount entries; none when it would not lie inside the buffer.
-    std::optional<AcsBlock> acs(int entryCount) const;
-    // Writes signature, name (zero-padded, cut to 8 characters) and table; false when it does
-    // not fit after entryCount entries (nothing is written then).
-    bool setAcs(int entryCount, const AcsBlock& block);
+    // Block n of those that follow entryCount entries; none when it would not lie inside the
+    // buffer.
+    std::optional<AcsBlock> acs(int entryCount, int n = 0) const;
+    // Writes signature, name (zero-padded, cut to 8 characters) and table as block n; false when
+    // it does not fit after entryCount entries (nothing is written then).
+    bool setAcs(int entryCount, const AcsBlock& block, int n = 0);
 
     // Reading: walks the entries until key NumIndexes - 1 is complete, never past the buffer.
     Layout readLayout() const;

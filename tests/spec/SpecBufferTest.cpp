@@ -188,6 +188,38 @@ TEST(SpecBuffer, CollatingSequenceFitsAfterAtMost102Entries)
     EXPECT_EQ(b.segmentField(119, segment::Position), 0);
 }
 
+TEST(SpecBuffer, SeveralCollatingSequencesFollowTheSegmentsInNumberOrder)
+{
+    SpecBuffer b;
+    b.setHeaderField(file::NumIndexes, 3);
+    b.setSegmentField(0, segment::KeyFlags, 0x20);
+    b.setSegmentField(1, segment::KeyFlags, 0x00);
+    b.setSegmentField(1, segment::AcsNumber, 5); // without 0x20 the number means nothing
+    b.setSegmentField(2, segment::KeyFlags, 0x420);
+    b.setSegmentField(2, segment::AcsNumber, 2);
+    for (int n = 0; n < 3; ++n)
+        ASSERT_TRUE(b.setAcs(3, identityAcs("SEQ" + std::to_string(n)), n));
+
+    const Layout layout = b.readLayout();
+    EXPECT_EQ(layout.acsBlockCount, 3);
+    EXPECT_EQ(SpecBuffer::acsOffset(3, 2), 64 + 2 * 265);
+    EXPECT_EQ(b.bytes[64 + 265], 0xAC);
+    EXPECT_EQ(b.acs(3, 1)->Name, "SEQ1");
+    EXPECT_EQ(b.acs(3, 2)->Name, "SEQ2");
+    EXPECT_EQ(b.acs(3)->Name, "SEQ0");
+
+    // After 40 entries four blocks fit and a fifth does not; after 3, seven fit.
+    EXPECT_TRUE(SpecBuffer::acsFits(40, 3));
+    EXPECT_FALSE(SpecBuffer::acsFits(40, 4));
+    EXPECT_TRUE(SpecBuffer::acsFits(3, 6));
+    EXPECT_FALSE(SpecBuffer::acsFits(0, -1));
+    EXPECT_FALSE(SpecBuffer::acsFits(0, 255));
+    EXPECT_FALSE(b.acs(40, 4).has_value());
+    const auto before = b.bytes;
+    EXPECT_FALSE(b.setAcs(40, identityAcs("X"), 4));
+    EXPECT_EQ(b.bytes, before);
+}
+
 TEST(SpecBuffer, CollatingSequenceNames)
 {
     struct Case
