@@ -44,6 +44,8 @@ int run(int argc, const char* const* argv, const Io& io)
 
     const std::vector<Command> commands {
         addStatCommand(app, ctx),
+        addDescribeCommand(app, ctx),
+        addCreateCommand(app, ctx),
         addCloneCommand(app, ctx),
         addCopyCommand(app, ctx),
         addSaveCommand(app, ctx),

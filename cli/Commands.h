@@ -19,6 +19,8 @@ struct Command
 
 // Each adds its subcommand to `app`; `ctx` outlives the run.
 Command addStatCommand(CLI::App& app, Context& ctx);
+Command addDescribeCommand(CLI::App& app, Context& ctx);
+Command addCreateCommand(CLI::App& app, Context& ctx);
 Command addCloneCommand(CLI::App& app, Context& ctx);
 Command addCopyCommand(CLI::App& app, Context& ctx);
 Command addSaveCommand(CLI::App& app, Context& ctx);

@@ -123,23 +123,11 @@ std::string hex(const uint8_t* p, size_t n)
 std::vector<spec::AcsBlock> acsBlocks(const spec::SpecBuffer& image, const spec::Layout& layout)
 {
     std::vector<spec::AcsBlock> blocks;
-    if (!layout.hasAcs)
-        return blocks;
-    int count = 0;
-    for (const SegmentFacts& s : segments(image, layout)) {
-        if (s.flags & btr::keyflag::Acs)
-            count = std::max(count, s.acsNumber + 1);
-    }
-    for (int n = 0; n < count; ++n) {
-        const int at = layout.acsOffset() + n * lay::AcsBlockSize;
-        if (at + lay::AcsBlockSize > spec::BufferSize)
+    for (int n = 0; n < layout.acsBlockCount; ++n) {
+        std::optional<spec::AcsBlock> block = image.acs(layout.entryCount, n);
+        if (!block)
             break;
-        spec::AcsBlock block;
-        block.Signature = image.bytes[size_t(at)];
-        block.Name = spec::acsNameFromBytes(image.data() + at + lay::AcsNameOffset);
-        std::copy_n(
-            image.data() + at + lay::AcsTableOffset, lay::AcsTableSize, block.Table.begin());
-        blocks.push_back(block);
+        blocks.push_back(std::move(*block));
     }
     return blocks;
 }

@@ -5,7 +5,7 @@ _varnok_cli()
     local cur prev words cword
     _init_completion || return
 
-    local commands="stat clone copy save load"
+    local commands="stat describe create clone copy save load"
     local global="-h --help --version -q --quiet"
 
     local command="" i
@@ -28,6 +28,8 @@ _varnok_cli()
     local options=""
     case $command in
         stat) options="--json" ;;
+        describe) options="--replace" ;;
+        create) options="--replace" ;;
         clone) options="--replace" ;;
         copy) options="" ;;
         save)
