@@ -1,6 +1,7 @@
 // The sequential format, byte for byte: what the writer produces and what the reader accepts,
 // refuses (with the record's number and offset) and never misreads.
 #include "Sequential.h"
+#include "MemoryStream.h"
 
 #include <gtest/gtest.h>
 
@@ -14,23 +15,7 @@ namespace {
 using sequential::Reader;
 using sequential::Writer;
 
-struct MemoryOut
-{
-    char* data = nullptr;
-    size_t size = 0;
-    std::FILE* stream = open_memstream(&data, &size);
-    ~MemoryOut()
-    {
-        if (stream)
-            std::fclose(stream);
-        std::free(data);
-    }
-    std::string text()
-    {
-        std::fflush(stream);
-        return std::string(data, size);
-    }
-};
+using MemoryOut = testsupport::MemoryStream;
 
 // The records a reader finds in `bytes`, and how it ended.
 struct ReadBack
@@ -74,7 +59,7 @@ const std::string Binary("\r\n\x1A\0,9\r", 7);
 TEST(SequentialWriter, WritesLengthCommaBytesCrLfAndEndsWithCtrlZ)
 {
     MemoryOut out;
-    Writer writer(out.stream);
+    Writer writer(out.stream());
     ASSERT_TRUE(writer.write(reinterpret_cast<const uint8_t*>("ABCD"), 4));
     ASSERT_TRUE(writer.write(reinterpret_cast<const uint8_t*>(Binary.data()), 7));
     const std::string longRecord(12345, 'x');
@@ -87,7 +72,7 @@ TEST(SequentialWriter, WritesLengthCommaBytesCrLfAndEndsWithCtrlZ)
 TEST(SequentialReader, ReadsBackWhatTheWriterWrote)
 {
     MemoryOut out;
-    Writer writer(out.stream);
+    Writer writer(out.stream());
     std::vector<std::string> records {"A", Binary, std::string(65535, '\x1A'), ""};
     for (const std::string& r : records)
         writer.write(reinterpret_cast<const uint8_t*>(r.data()), uint16_t(r.size()));

@@ -1,11 +1,13 @@
 #include "CliRun.h"
 
 #include "Cli.h"
+#include "MemoryStream.h"
 #include "SpecBuffer.h"
 #include "WinBtr.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,42 +16,18 @@
 
 namespace clitest {
 
-namespace {
-
-// A memory stream the run writes into.
-struct Captured
-{
-    char* data = nullptr;
-    size_t size = 0;
-    std::FILE* stream = open_memstream(&data, &size);
-
-    ~Captured()
-    {
-        if (stream)
-            std::fclose(stream);
-        std::free(data);
-    }
-    std::string text()
-    {
-        std::fflush(stream);
-        return std::string(data, size);
-    }
-};
-
-} // namespace
-
 CliResult runCli(const std::vector<std::string>& args, const std::string& input, bool terminal)
 {
     std::vector<const char*> argv {"varnok-cli"};
     for (const std::string& a : args)
         argv.push_back(a.c_str());
     argv.push_back(nullptr);
-    Captured out;
-    Captured err;
+    testsupport::MemoryStream out;
+    testsupport::MemoryStream err;
     std::string inputBytes = input;
     std::FILE* in = inputBytes.empty() ? std::fopen("/dev/null", "rb")
                                        : fmemopen(inputBytes.data(), inputBytes.size(), "rb");
-    cli::Io io {in, out.stream, err.stream, terminal};
+    cli::Io io {in, out.stream(), err.stream(), terminal};
     CliResult result;
     result.status = cli::run(int(argv.size() - 1), argv.data(), io);
     std::fclose(in);
@@ -149,6 +127,13 @@ void writeText(const std::string& path, const std::string& text)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
+}
+
+std::string fixtureTestName(const char* file)
+{
+    std::string name = file;
+    std::replace(name.begin(), name.end(), '.', '_');
+    return name;
 }
 
 } // namespace clitest

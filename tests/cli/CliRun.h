@@ -48,6 +48,11 @@ Bytes withoutLiveFigures(const Bytes& stat);
 DefinitionImage twoKeyDefinition();
 Bytes twoKeyRecord(int32_t id, const std::string& name, uint8_t fill = 0);
 
+// The legacy fixture files every command is tried on, and a test name for each ('_' for '.').
+inline const std::vector<const char*> LegacyFixtures {"GALTELA.DAT", "MBBSEMU.DAT", "MBMGEPLT.DAT",
+    "MULTIACS.DAT", "VARIABLE.DAT", "WCCACMS2.DAT", "WGSMENU2.DAT", "BBSGEN.VIR"};
+std::string fixtureTestName(const char* file);
+
 std::string fileText(const std::string& path);
 void writeText(const std::string& path, const std::string& text);
 

@@ -195,14 +195,8 @@ TEST_P(CopyFixture, EveryRecordArrivesAndTheLegacyFileIsNotWritten)
     EXPECT_EQ(fileText(source), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFixture, CopyFixture,
-    testing::Values("GALTELA.DAT", "MBBSEMU.DAT", "MBMGEPLT.DAT", "MULTIACS.DAT", "VARIABLE.DAT",
-        "WCCACMS2.DAT", "WGSMENU2.DAT", "BBSGEN.VIR"),
-    [](const auto& param) {
-        std::string name = param.param;
-        std::replace(name.begin(), name.end(), '.', '_');
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(EveryFixture, CopyFixture, testing::ValuesIn(LegacyFixtures),
+    [](const auto& param) { return fixtureTestName(param.param); });
 
 struct Usage
 {

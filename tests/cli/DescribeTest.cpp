@@ -36,14 +36,8 @@ TEST_P(DescribeFixture, CreateFromItsDescriptionGivesTheSameDefinition)
     expectRoundTrip(testsupport::fixturePath(GetParam()).string(), dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFixture, DescribeFixture,
-    testing::Values("GALTELA.DAT", "MBBSEMU.DAT", "MBMGEPLT.DAT", "MULTIACS.DAT", "VARIABLE.DAT",
-        "WCCACMS2.DAT", "WGSMENU2.DAT", "BBSGEN.VIR"),
-    [](const auto& param) {
-        std::string name = param.param;
-        std::replace(name.begin(), name.end(), '.', '_');
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(EveryFixture, DescribeFixture, testing::ValuesIn(LegacyFixtures),
+    [](const auto& param) { return fixtureTestName(param.param); });
 
 Bytes table(int shift)
 {

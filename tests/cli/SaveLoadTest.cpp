@@ -120,14 +120,8 @@ TEST_P(SaveLoadFixture, GivesTheSameRecords)
     EXPECT_EQ(fileText(dir.file("T.SEQ")), fileText(dir.file("S.SEQ")));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFixture, SaveLoadFixture,
-    testing::Values("GALTELA.DAT", "MBBSEMU.DAT", "MBMGEPLT.DAT", "MULTIACS.DAT", "VARIABLE.DAT",
-        "WCCACMS2.DAT", "WGSMENU2.DAT", "BBSGEN.VIR"),
-    [](const auto& param) {
-        std::string name = param.param;
-        std::replace(name.begin(), name.end(), '.', '_');
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(EveryFixture, SaveLoadFixture, testing::ValuesIn(LegacyFixtures),
+    [](const auto& param) { return fixtureTestName(param.param); });
 
 TEST(Load, FromStandardInputWithABlankForTheCommaAndNoEndMark)
 {

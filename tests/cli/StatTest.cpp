@@ -136,14 +136,8 @@ TEST_P(StatFixture, JsonAgreesWithTheRecordManager)
     expectJsonAgreesWithStat(testsupport::fixturePath(GetParam()).string());
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFixture, StatFixture,
-    testing::Values("GALTELA.DAT", "MBBSEMU.DAT", "MBMGEPLT.DAT", "MULTIACS.DAT", "VARIABLE.DAT",
-        "WCCACMS2.DAT", "WGSMENU2.DAT", "BBSGEN.VIR"),
-    [](const auto& param) {
-        std::string name = param.param;
-        std::replace(name.begin(), name.end(), '.', '_');
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(EveryFixture, StatFixture, testing::ValuesIn(LegacyFixtures),
+    [](const auto& param) { return fixtureTestName(param.param); });
 
 TEST(Stat, JsonNamesEverySequenceOfAFileWithSeveral)
 {
