@@ -48,6 +48,9 @@ constexpr uint16_t Stat = 15;
 constexpr uint16_t GetPosition = 22;
 constexpr uint16_t StepNext = 24;
 constexpr uint16_t StepFirst = 33;
+// Varnok's own, outside the vendor's codes: the salvage report of a handle opened in a salvage
+// mode (see namespace salvage below). Any other handle answers 41.
+constexpr uint16_t SalvageReport = 0x5652;
 } // namespace op
 
 // Open modes, passed in the key number of Open.
@@ -57,6 +60,11 @@ constexpr int8_t Accelerated = -1;
 constexpr int8_t ReadOnly = -2;
 constexpr int8_t Verify = -3;
 constexpr int8_t Exclusive = -4;
+// Varnok's own, outside the vendor's modes: salvage reading of a damaged file written by the
+// vendor's engine (see namespace salvage below). Our own files answer 41.
+constexpr int8_t Salvage = -64;
+// As Salvage, but a record whose variable part cannot be read whole is left out, not given short.
+constexpr int8_t SalvageWholeOnly = -65;
 } // namespace mode
 
 // Create: key number 0 replaces an existing file, -1 refuses to.
@@ -101,6 +109,52 @@ constexpr int16_t FileTableFull = 86;
 constexpr int16_t HandleTableFull = 87;
 constexpr int16_t IncompatibleMode = 88;
 } // namespace status
+
+// Salvage reading: every record that can be read out of a damaged legacy file, and none that
+// cannot be trusted.
+//
+// Open with mode::Salvage (or SalvageWholeOnly) reads the file read-only, each page on its own:
+// the definition from the current control record, else from its shadow (its definition only,
+// never its counts), else from the one the caller gives in the Open data buffer (a definition
+// image as Stat returns it; data length 0 for none; a given definition is also taken when the
+// file's own has lost its collating-sequence page). Step First / Step Next then give the rescued
+// records in physical page order; Stat gives that definition with the number of rescued records
+// (and 0 unique values per key: they are not counted); Get First / Get Next answer 41 (a damaged
+// file's indexes are not trusted); writes answer 41. Open answers 2 when nothing can be read (no
+// definition, no page size that the pages agree with), 30 for a kind of file the reader does not
+// read, 41 for one of our own files, 88 when the file is open here in another mode.
+//
+// op::SalvageReport fills the data buffer with the report below (ReportSize bytes,
+// little-endian; a shorter buffer gets as much as fits and 22).
+namespace salvage {
+constexpr int ReportSize = 64;
+constexpr int LayoutVersion = 1;
+namespace report {
+constexpr int Version = 0;         // 16-bit: LayoutVersion
+constexpr int Size = 2;            // 16-bit: ReportSize
+constexpr int Rescued = 4;         // 32-bit: records Step gives (partial ones included)
+constexpr int Partial = 8;         // 32-bit: of those, records given without their variable part
+constexpr int LeftOut = 12;        // 32-bit: whole-only: records left out for a broken chain
+constexpr int PagesMissing = 16;   // 32-bit: pages the file should hold but that are cut off
+constexpr int PagesDamaged = 20;   // 32-bit: data pages whose header does not make sense
+constexpr int PagesAmbiguous = 24; // 32-bit: copies of one page equally recent but different
+constexpr int StaleCopies = 28;    // 32-bit: older copies passed over (normal, not skipped)
+constexpr int Untabled = 32;       // 32-bit: pages taken from a copy that no sound table names
+constexpr int CountedRecords = 36; // 32-bit: the current control record's count, or 0xFFFFFFFF
+constexpr int Source = 40;         // 8-bit: where the definition came from (below)
+constexpr int Flags = 41;          // 8-bit: the flag bits below
+constexpr int PageSize = 42;       // 16-bit: the page size the pages were read with
+constexpr int FileVersion = 44;    // 16-bit: 5.x 0x0400-style, 6.x the control record's word
+// Bytes 46 to 63 are zero.
+} // namespace report
+// Where the definition came from.
+constexpr uint8_t FromControlRecord = 1;
+constexpr uint8_t FromShadow = 2;
+constexpr uint8_t FromCaller = 3;
+// Flag bits.
+constexpr uint8_t AcsLost = 0x01;           // a key's collating-sequence page is lost
+constexpr uint8_t PageSizeFromPages = 0x02; // the page size came from the pages, not a record
+} // namespace salvage
 
 // A status in words, for messages shown to the user ("duplicate key value", ...).
 constexpr const char* statusText(int16_t code)

@@ -36,6 +36,7 @@ struct OpenFile
     uint64_t inode = 0;
     int handles = 0;
     bool exclusive = false;
+    int8_t salvageMode = 0;               // the salvage mode it was opened in, 0 for none
     std::array<int16_t, 256> keyIndex {}; // key number -> index in Definition::keys, or -1
 
     void reset()
@@ -45,6 +46,7 @@ struct OpenFile
         device = inode = 0;
         handles = 0;
         exclusive = false;
+        salvageMode = 0;
     }
 };
 
@@ -104,7 +106,9 @@ public:
 private:
     void commitDueBundles();
     Handle* handleOf(const void* posBlock);
-    int16_t open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber);
+    int16_t open(void* posBlock, const void* data, const uint16_t* dataLength, void* keyBuffer,
+        uint8_t keyLength, uint8_t keyNumber);
+    int16_t salvageReport(Handle& h, void* data, uint16_t* dataLength);
     int16_t close(Handle& h, void* posBlock);
     int16_t create(
         void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber);
@@ -190,7 +194,7 @@ int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLen
     commitDueBundles();
     switch (op) {
     case btr::op::Open:
-        return open(posBlock, keyBuffer, keyLength, keyNumber);
+        return open(posBlock, data, dataLength, keyBuffer, keyLength, keyNumber);
     case btr::op::Create:
         return create(data, dataLength, keyBuffer, keyLength, keyNumber);
     case btr::op::Close:
@@ -201,6 +205,7 @@ int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLen
     case btr::op::GetPosition:
     case btr::op::StepNext:
     case btr::op::StepFirst:
+    case btr::op::SalvageReport:
         break;
     default:
         return st::InvalidOperation;
@@ -219,12 +224,15 @@ int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLen
         return stat(*h, data, dataLength, keyBuffer, keyLength);
     case btr::op::GetPosition:
         return position(*h, data, dataLength);
+    case btr::op::SalvageReport:
+        return salvageReport(*h, data, dataLength);
     default:
         return read(op, *h, data, dataLength, keyBuffer, keyLength, keyNumber);
     }
 }
 
-int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
+int16_t Manager::open(void* posBlock, const void* data, const uint16_t* dataLength, void* keyBuffer,
+    uint8_t keyLength, uint8_t keyNumber)
 {
     if (!posBlock)
         return st::InvalidOperation;
@@ -232,8 +240,17 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
     if (int16_t s = fileName(keyBuffer, keyLength, name))
         return s;
     const auto mode = static_cast<int8_t>(keyNumber);
-    if (mode > btr::mode::Normal || mode < btr::mode::Exclusive)
+    const bool salvage = mode == btr::mode::Salvage || mode == btr::mode::SalvageWholeOnly;
+    if ((mode > btr::mode::Normal || mode < btr::mode::Exclusive) && !salvage)
         return st::InvalidOperation;
+    // Salvage: the data buffer may carry the definition to read a file with whose control
+    // records have lost theirs, as a definition image.
+    Definition given;
+    const bool haveGiven = salvage && data && dataLength && *dataLength > 0;
+    if (haveGiven) {
+        if (int16_t s = parseCreate(static_cast<const uint8_t*>(data), *dataLength, given))
+            return s;
+    }
 
     // A block that still names an open handle is reused: that handle is closed first, so it
     // cannot be lost with its pending writes.
@@ -260,7 +277,8 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
     // descriptor of it would drop SQLite's locks on it.
     int fi = fileOf(info.device, info.inode);
     if (fi >= 0) {
-        if (files_[fi].exclusive || mode == btr::mode::Exclusive)
+        if (files_[fi].exclusive || mode == btr::mode::Exclusive
+            || files_[fi].salvageMode != (salvage ? mode : 0))
             return st::IncompatibleMode;
     } else {
         for (size_t i = 0; i < files_.size() && fi < 0; ++i) {
@@ -285,10 +303,19 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
         }
         int16_t status = st::Success;
         std::unique_ptr<DataFile> file;
-        if (isStoreFile(name))
+        if (isStoreFile(name)) {
+            // Salvage reads what the vendor's engine left; our own files are never damaged so.
+            if (salvage) {
+                f.lock.close();
+                return st::OperationNotAllowed;
+            }
             file = openStore(name, posix::mayWrite(name), f.lock, status);
-        else
+        } else if (salvage) {
+            file = openLegacySalvage(
+                name, mode == btr::mode::SalvageWholeOnly, haveGiven ? &given : nullptr, status);
+        } else {
             file = openLegacyFile(name, status);
+        }
         if (!file) {
             f.lock.close();
             return status != st::Success ? status : st::NotADataFile;
@@ -299,6 +326,7 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
         f.inode = info.inode;
         f.handles = 0;
         f.exclusive = false;
+        f.salvageMode = salvage ? mode : 0;
         f.keyIndex.fill(-1);
         const Definition& def = f.file->definition();
         for (size_t k = 0; k < def.keys.size(); ++k) {
@@ -311,7 +339,7 @@ int16_t Manager::open(void* posBlock, void* keyBuffer, uint8_t keyLength, uint8_
     Handle& h = handles_[slot];
     h.cursor = f.file->newCursor();
     h.file = fi;
-    h.readOnly = mode == btr::mode::ReadOnly;
+    h.readOnly = mode == btr::mode::ReadOnly || salvage;
     h.exclusive = mode == btr::mode::Exclusive;
     h.generation = nextGeneration_++;
     ++f.handles;
@@ -469,6 +497,19 @@ int16_t Manager::stat(
         static_cast<uint8_t*>(keyBuffer)[0] = 0;
     *dataLength = static_cast<uint16_t>(std::min<size_t>(image.size(), 0xffff));
     return image.size() > n ? st::DataBufferTooShort : st::Success;
+}
+
+int16_t Manager::salvageReport(Handle& h, void* data, uint16_t* dataLength)
+{
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    std::vector<uint8_t> report;
+    if (int16_t s = files_[h.file].file->salvageReport(report))
+        return s;
+    const size_t n = std::min<size_t>(report.size(), *dataLength);
+    std::memcpy(data, report.data(), n);
+    *dataLength = static_cast<uint16_t>(report.size());
+    return report.size() > n ? st::DataBufferTooShort : st::Success;
 }
 
 int16_t Manager::position(Handle& h, void* data, uint16_t* dataLength)

@@ -85,6 +85,13 @@ public:
     // The current record's position (8 without a current record).
     virtual int16_t getPosition(const Cursor& cursor, uint32_t& position) = 0;
 
+    // The salvage report (btr::salvage's layout) of a file opened for salvage; 41 for any other.
+    virtual int16_t salvageReport(std::vector<uint8_t>& out)
+    {
+        (void)out;
+        return btr::status::OperationNotAllowed;
+    }
+
     // A handle is going away: its cursor is destroyed right after this call.
     virtual void releaseCursor(Cursor& cursor) { (void)cursor; }
 

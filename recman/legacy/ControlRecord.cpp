@@ -12,10 +12,7 @@ using btr::le::get16;
 using btr::le::get32;
 using format::hiLo;
 
-namespace {
-
-// File flags of variants the reader does not read: 30 with the reason, or 0.
-int16_t refuseUnsupported(uint16_t flags, std::string& reason)
+int16_t LegacyFile::refuseUnsupported(uint16_t flags, std::string& reason)
 {
     if (flags & fileflag::Compressed) {
         reason = "compressed records are not read";
@@ -32,11 +29,9 @@ int16_t refuseUnsupported(uint16_t flags, std::string& reason)
     return status::Success;
 }
 
-enum class Layout { None, V5, V6 };
-
 // The first bytes of the file tell its layout: 6.x control records begin "FC", 5.x ones with
 // four zero bytes and a version byte of 3 to 5; both give a page size in 512-byte steps.
-Layout layoutOf(const uint8_t* head)
+LegacyFile::Layout LegacyFile::layoutOf(const uint8_t* head)
 {
     uint32_t pageSize = get16(head + format::fcr::PageSize);
     if (pageSize < format::PageSizeUnit || pageSize % format::PageSizeUnit != 0)
@@ -49,8 +44,6 @@ Layout layoutOf(const uint8_t* head)
         return Layout::V5;
     return Layout::None;
 }
-
-} // namespace
 
 bool LegacyFile::carriesControlRecord(const std::string& path)
 {
@@ -86,8 +79,7 @@ int16_t LegacyFile::parse(std::string& reason)
 
 int16_t LegacyFile::parseV5(std::string& reason)
 {
-    using namespace format::v5;
-    if (pageSize_ > MaxPageSize) {
+    if (pageSize_ > format::v5::MaxPageSize) {
         reason = "page size beyond what version 5 files use";
         return status::NotADataFile;
     }
@@ -97,6 +89,28 @@ int16_t LegacyFile::parseV5(std::string& reason)
         reason = "the control record is cut short";
         return status::IoError;
     }
+    if (const int16_t s = readHeaderV5(fcr, reason))
+        return s;
+    uint32_t pageCount = hiLo(&fcr[format::fcr::PageCount]);
+    if (pageCount == 0 || pageCount > filePages_) {
+        reason = "the control record counts more pages than the file holds";
+        return status::IoError;
+    }
+    filePages_ = pageCount;
+    std::vector<uint32_t> acsPages;
+    if (int16_t s = readKeysV5(fcr, acsPages, reason))
+        return s;
+    if (int16_t s = loadAcsBlocks(acsPages, reason))
+        return s;
+    if (int16_t s = findDataPagesV5(reason))
+        return s;
+    readFreeChain(hiLo(&fcr[format::v5::FreeChainHead]));
+    return status::Success;
+}
+
+int16_t LegacyFile::readHeaderV5(const std::vector<uint8_t>& fcr, std::string& reason)
+{
+    using namespace format::v5;
     version_ = uint16_t(fcr[VersionByte] << 8);
     uint16_t flags = get16(&fcr[format::fcr::FileFlags]);
     if (const int16_t refused = refuseUnsupported(flags, reason))
@@ -112,28 +126,19 @@ int16_t LegacyFile::parseV5(std::string& reason)
     def_.numRecords = hiLo(&fcr[format::fcr::RecordCount]);
     physicalLength_ = get16(&fcr[format::fcr::PhysicalLength]);
     recordOffset_ = 0;
-    uint32_t pageCount = hiLo(&fcr[format::fcr::PageCount]);
-    if (pageCount == 0 || pageCount > filePages_) {
-        reason = "the control record counts more pages than the file holds";
-        return status::IoError;
-    }
-    filePages_ = pageCount;
+    return status::Success;
+}
 
-    uint16_t keyCount = get16(&fcr[KeyCount]);
+int16_t LegacyFile::readKeysV5(
+    const std::vector<uint8_t>& fcr, std::vector<uint32_t>& acsPages, std::string& reason)
+{
+    uint16_t keyCount = get16(&fcr[format::v5::KeyCount]);
     if (keyCount > MaxKeys) {
         reason = "more keys than a file can have";
         return status::IoError;
     }
     std::vector<uint32_t> firstSpecs(keyCount, 0);
-    std::vector<uint32_t> acsPages;
-    if (int16_t s = readKeySpecs(fcr.data(), firstSpecs, false, acsPages, reason))
-        return s;
-    if (int16_t s = loadAcsBlocks(acsPages, reason))
-        return s;
-    if (int16_t s = findDataPagesV5(reason))
-        return s;
-    readFreeChain(hiLo(&fcr[FreeChainHead]));
-    return status::Success;
+    return readKeySpecs(fcr.data(), firstSpecs, false, acsPages, reason);
 }
 
 int16_t LegacyFile::parseV6(std::string& reason)
@@ -149,6 +154,21 @@ int16_t LegacyFile::parseV6(std::string& reason)
         reason = "no readable control record";
         return status::IoError;
     }
+    if (const int16_t s = readHeaderV6(fcr, reason))
+        return s;
+    if (int16_t s = readPageTable(fcr, reason))
+        return s;
+    std::vector<uint32_t> acsPages;
+    if (int16_t s = readKeysV6(fcr, acsPages, reason))
+        return s;
+    if (int16_t s = countRecordsV6(reason))
+        return s;
+    return loadAcsBlocks(acsPages, reason);
+}
+
+int16_t LegacyFile::readHeaderV6(const std::vector<uint8_t>& fcr, std::string& reason)
+{
+    using namespace format::v6;
     version_ = get16(&fcr[Version]);
     if (version_ >= FirstUnreadVersion) {
         reason = "version 7 or later files are not read";
@@ -168,10 +188,13 @@ int16_t LegacyFile::parseV6(std::string& reason)
     def_.numRecords = hiLo(&fcr[format::fcr::RecordCount]);
     physicalLength_ = get16(&fcr[format::fcr::PhysicalLength]);
     recordOffset_ = SlotPrefix;
+    return status::Success;
+}
 
-    if (int16_t s = readPageTable(fcr, reason))
-        return s;
-
+int16_t LegacyFile::readKeysV6(
+    const std::vector<uint8_t>& fcr, std::vector<uint32_t>& acsPages, std::string& reason)
+{
+    using namespace format::v6;
     uint32_t keyCount = fcr[KeyCount];
     uint32_t table = get16(&fcr[KeyTable]);
     if (keyCount > MaxKeys || table + 2 * keyCount > pageSize_) {
@@ -181,16 +204,13 @@ int16_t LegacyFile::parseV6(std::string& reason)
     std::vector<uint32_t> firstSpecs(keyCount);
     for (uint32_t k = 0; k < keyCount; ++k)
         firstSpecs[k] = get16(&fcr[table + 2 * k]);
-    std::vector<uint32_t> acsPages;
     if (int16_t s = readKeySpecs(fcr.data(), firstSpecs, true, acsPages, reason))
         return s;
     if (def_.segmentCount() != fcr[SegmentCount]) {
         reason = "the key specs disagree with the segment count";
         return status::IoError;
     }
-    if (int16_t s = countRecordsV6(reason))
-        return s;
-    return loadAcsBlocks(acsPages, reason);
+    return status::Success;
 }
 
 int16_t LegacyFile::readKeySpecs(const uint8_t* fcr, const std::vector<uint32_t>& firstSpecs,
@@ -275,6 +295,15 @@ int16_t LegacyFile::readKeySpecs(const uint8_t* fcr, const std::vector<uint32_t>
     }
     orders_.resize(def_.keys.size());
     return status::Success;
+}
+
+void LegacyFile::resetDefinition()
+{
+    def_ = Definition {};
+    keyValues_.clear();
+    duplicateLinks_.clear();
+    orders_.clear();
+    v6_ = false;
 }
 
 int16_t LegacyFile::loadAcsBlocks(const std::vector<uint32_t>& acsPages, std::string& reason)

@@ -14,7 +14,8 @@ namespace recman::legacy::format {
 // The first bytes of a file tell its version; both versions give the page size at the same place.
 constexpr size_t HeadSize = 0x80;
 constexpr uint32_t MinFileSize = 512;
-constexpr uint32_t PageSizeUnit = 512; // page sizes are multiples of this
+constexpr uint32_t PageSizeUnit = 512;     // page sizes are multiples of this
+constexpr uint32_t LargestPageSize = 4096; // of either version
 // Record positions are 32-bit byte offsets: no file is larger.
 constexpr uint64_t MaxFileSize = UINT32_MAX;
 
@@ -40,7 +41,7 @@ constexpr uint32_t VariableMarker = 0x38; // one of the two values below
 constexpr uint8_t MarkerVariable = 0xFF;  // variable-length records
 constexpr uint8_t MarkerTruncated = 0xFD; // variable-length records with blank truncation
 constexpr uint32_t FirstKeySpec = 0x110;  // the keys' specs follow one another from here
-constexpr uint32_t MaxPageSize = 4096;
+constexpr uint32_t MaxPageSize = LargestPageSize;
 // Page 1, when it holds the file's collating sequence, begins with these bytes.
 constexpr uint8_t AcsPageSignature[] = {0, 0, 1, 0, 0, 0, 0xAC};
 constexpr uint32_t AcsPage = 1;
@@ -102,6 +103,8 @@ constexpr uint32_t NumberMiddle = 3;
 constexpr uint8_t TypeData = 'D';
 constexpr uint8_t TypeVariable = 'V';
 constexpr uint8_t TypeAcs = 'A';
+// Index pages: this bit with the key number.
+constexpr uint8_t TypeIndexBit = 0x80;
 } // namespace page
 
 // A collating-sequence page: the block (signature 0xAC, name, table) right after the header.
@@ -127,6 +130,12 @@ constexpr uint32_t EntryType = 1;
 constexpr uint32_t EntryLow = 2;
 constexpr uint32_t EntryMiddle = 3;
 constexpr uint8_t TypeFree = 0;
+
+// Whether a page begins as copy of table pair k does.
+inline bool marksTable(const uint8_t* page, uint64_t k)
+{
+    return page[0] == Mark[0] && page[1] == Mark[1] && btr::le::get16(page + PairNumber) == k;
+}
 } // namespace pat
 
 // Variable-length records: after the fixed part a 4-byte pointer [high][low][middle][fragment];

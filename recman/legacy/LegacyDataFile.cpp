@@ -1,6 +1,7 @@
 #include "LegacyDataFile.h"
 
 #include "KeyOrder.h"
+#include "LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,7 +48,9 @@ int16_t LegacyDataFile::insert(Cursor&, uint8_t*, uint16_t, int, uint8_t*)
 
 int16_t LegacyDataFile::deliver(Locator loc, int keyIndex, ReadTarget& target)
 {
-    if (int16_t s = file_->readRecord(loc, record_))
+    bool whole = true;
+    if (int16_t s = file_->salvaging() ? file_->readRescued(loc, record_, whole)
+                                       : file_->readRecord(loc, record_))
         return s;
     target.length = uint16_t(record_.size());
     if (target.data && target.capacity > 0)
@@ -57,8 +60,24 @@ int16_t LegacyDataFile::deliver(Locator loc, int keyIndex, ReadTarget& target)
     return record_.size() > target.capacity ? status::DataBufferTooShort : status::Success;
 }
 
+int16_t LegacyDataFile::skipIncomplete(int16_t s, Locator& loc)
+{
+    if (!file_->salvaging() || !file_->wholeOnly())
+        return s;
+    for (bool whole = false; s == status::Success; s = file_->stepNext(loc)) {
+        if (int16_t r = file_->readRescued(loc, record_, whole))
+            return r;
+        if (whole)
+            break;
+    }
+    return s;
+}
+
 int16_t LegacyDataFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
 {
+    // A damaged file's indexes are not trusted: salvage reads in physical order only.
+    if (file_->salvaging())
+        return status::OperationNotAllowed;
     auto& c = static_cast<LegacyCursor&>(cursor);
     int16_t s = status::Success;
     const KeyOrder* order = file_->keyOrder(keyIndex, s);
@@ -80,6 +99,8 @@ int16_t LegacyDataFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& targe
 
 int16_t LegacyDataFile::getNext(Cursor& cursor, ReadTarget& target)
 {
+    if (file_->salvaging())
+        return status::OperationNotAllowed;
     auto& c = static_cast<LegacyCursor&>(cursor);
     int16_t s = status::Success;
     const KeyOrder* order = file_->keyOrder(c.keyIndex, s);
@@ -99,7 +120,7 @@ int16_t LegacyDataFile::stepFirst(Cursor& cursor, ReadTarget& target)
 {
     auto& c = static_cast<LegacyCursor&>(cursor);
     Locator loc = 0;
-    int16_t s = file_->stepFirst(loc);
+    int16_t s = skipIncomplete(file_->stepFirst(loc), loc);
     if (s == status::EndOfFile) {
         c.keyIndex = -1;
         c.hasCurrent = false;
@@ -118,7 +139,7 @@ int16_t LegacyDataFile::stepNext(Cursor& cursor, ReadTarget& target)
     if (!c.hasCurrent)
         return status::InvalidPositioning;
     Locator loc = c.current;
-    int16_t s = file_->stepNext(loc);
+    int16_t s = skipIncomplete(file_->stepNext(loc), loc);
     if (s != status::Success || (s = deliver(loc, -1, target)) == status::IoError)
         return s;
     c.keyIndex = -1;
@@ -135,9 +156,53 @@ int16_t LegacyDataFile::getPosition(const Cursor& cursor, uint32_t& position)
     return status::Success;
 }
 
+int16_t LegacyDataFile::salvageReport(std::vector<uint8_t>& out)
+{
+    namespace sv = btr::salvage;
+    namespace at = btr::salvage::report;
+    if (!file_->salvaging())
+        return status::OperationNotAllowed;
+    const SalvageReport& r = file_->salvageReport();
+    out.assign(sv::ReportSize, 0);
+    uint8_t* p = out.data();
+    btr::le::put16(p + at::Version, sv::LayoutVersion);
+    btr::le::put16(p + at::Size, sv::ReportSize);
+    btr::le::put32(p + at::Rescued, r.rescued);
+    btr::le::put32(p + at::Partial, r.partial);
+    btr::le::put32(p + at::LeftOut, r.leftOut);
+    btr::le::put32(p + at::PagesMissing, r.pagesMissing);
+    btr::le::put32(p + at::PagesDamaged, r.pagesDamaged);
+    btr::le::put32(p + at::PagesAmbiguous, r.pagesAmbiguous);
+    btr::le::put32(p + at::StaleCopies, r.staleCopies);
+    btr::le::put32(p + at::Untabled, r.untabled);
+    btr::le::put32(p + at::CountedRecords, r.countedRecords);
+    static_assert(uint8_t(SalvageReport::ControlRecord) == sv::FromControlRecord
+        && uint8_t(SalvageReport::Shadow) == sv::FromShadow
+        && uint8_t(SalvageReport::Caller) == sv::FromCaller);
+    p[at::Source] = uint8_t(r.source);
+    p[at::Flags] = uint8_t(
+        (r.acsLost ? sv::AcsLost : 0) | (r.pageSizeFromPages ? sv::PageSizeFromPages : 0));
+    btr::le::put16(p + at::PageSize, file_->definition().pageSize);
+    btr::le::put16(p + at::FileVersion, file_->version());
+    return status::Success;
+}
+
 } // namespace recman::legacy
 
 namespace recman {
+
+std::unique_ptr<DataFile> openLegacySalvage(
+    const std::string& path, bool wholeOnly, const Definition* given, int16_t& status)
+{
+    std::string reason;
+    legacy::SalvageRequest request;
+    request.wholeOnly = wholeOnly;
+    request.given = given;
+    auto file = legacy::LegacyFile::openSalvage(path, request, status, reason);
+    if (!file)
+        return nullptr;
+    return std::make_unique<legacy::LegacyDataFile>(std::move(file));
+}
 
 std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& status)
 {

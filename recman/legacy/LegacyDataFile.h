@@ -18,6 +18,12 @@ namespace recman {
 // is one but damaged).
 std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& status);
 
+// Opens a file written by the vendor's engine for salvage (btr::mode::Salvage): every record that
+// can be read, in physical order, read-only. `given`, when not null, is the definition to read it
+// with when its control records have lost theirs. Null with `status` 2 when nothing can be read.
+std::unique_ptr<DataFile> openLegacySalvage(
+    const std::string& path, bool wholeOnly, const Definition* given, int16_t& status);
+
 // The file carries a control record of the vendor's engine (of any version, read here or not):
 // such a file is never replaced by Create.
 bool isLegacyFile(const std::string& path);
@@ -42,9 +48,12 @@ public:
     int16_t stepFirst(Cursor& cursor, ReadTarget& target) override;
     int16_t stepNext(Cursor& cursor, ReadTarget& target) override;
     int16_t getPosition(const Cursor& cursor, uint32_t& position) override;
+    int16_t salvageReport(std::vector<uint8_t>& out) override;
 
 private:
     int16_t deliver(Locator loc, int keyIndex, ReadTarget& target);
+    // Salvage, whole-only: from `loc` on to the first record whose variable part reads whole.
+    int16_t skipIncomplete(int16_t s, Locator& loc);
 
     std::unique_ptr<LegacyFile> file_;
     std::vector<std::unique_ptr<KeyCodec>> codecs_; // one per key, for the key buffer's value

@@ -11,7 +11,7 @@ namespace recman::legacy {
 LegacyFile::LegacyFile() = default;
 LegacyFile::~LegacyFile() = default;
 
-std::unique_ptr<LegacyFile> LegacyFile::open(
+std::unique_ptr<LegacyFile> LegacyFile::openReadOnly(
     const std::string& path, int16_t& status, std::string& reason)
 {
     std::unique_ptr<LegacyFile> file(new LegacyFile);
@@ -37,11 +37,26 @@ std::unique_ptr<LegacyFile> LegacyFile::open(
         return nullptr;
     }
     file->fileSize_ = info.size;
+    status = status::Success;
+    return file;
+}
+
+void LegacyFile::prepareCache()
+{
+    cache_.resize(size_t(CachedPages) * pageSize_);
+    std::fill(std::begin(cachedPage_), std::end(cachedPage_), UINT32_MAX);
+}
+
+std::unique_ptr<LegacyFile> LegacyFile::open(
+    const std::string& path, int16_t& status, std::string& reason)
+{
+    auto file = openReadOnly(path, status, reason);
+    if (!file)
+        return nullptr;
     status = file->parse(reason);
     if (status != status::Success)
         return nullptr;
-    file->cache_.resize(size_t(CachedPages) * file->pageSize_);
-    std::fill(std::begin(file->cachedPage_), std::end(file->cachedPage_), UINT32_MAX);
+    file->prepareCache();
     return file;
 }
 

@@ -37,6 +37,36 @@ constexpr uint32_t locatorSlot(Locator loc)
 
 class KeyOrder;
 
+// What a salvage open is asked for.
+struct SalvageRequest
+{
+    // A record whose variable part cannot be read whole is left out instead of given short.
+    bool wholeOnly = false;
+    // The definition to read the file with when its control records have lost theirs (or their
+    // collating sequence); null for none.
+    const Definition* given = nullptr;
+};
+
+// What a salvage read found; the entry point hands it out in the contract's report layout.
+struct SalvageReport
+{
+    enum Source : uint8_t { None = 0, ControlRecord = 1, Shadow = 2, Caller = 3 };
+    uint32_t rescued = 0;
+    uint32_t partial = 0;
+    uint32_t leftOut = 0;
+    uint32_t pagesMissing = 0;
+    uint32_t pagesDamaged = 0;
+    uint32_t pagesAmbiguous = 0;
+    uint32_t staleCopies = 0;
+    uint32_t untabled = 0;
+    uint32_t countedRecords = UINT32_MAX; // the current control record's count, when it has one
+    Source source = None;
+    bool acsLost = false;
+    bool pageSizeFromPages = false;
+
+    uint32_t pagesSkipped() const { return pagesMissing + pagesDamaged + pagesAmbiguous; }
+};
+
 class LegacyFile
 {
 public:
@@ -45,6 +75,11 @@ public:
     // supports) and a one-line `reason` saying why.
     static std::unique_ptr<LegacyFile> open(
         const std::string& path, int16_t& status, std::string& reason);
+    // Opens `path` read-only for salvage: every record that can be read, none that cannot be
+    // trusted (Salvage.cpp). Null with status 2 and the reason when nothing can be read, 30 for
+    // a kind of file the reader does not read, 12 or 46 when it cannot be opened.
+    static std::unique_ptr<LegacyFile> openSalvage(const std::string& path,
+        const SalvageRequest& request, int16_t& status, std::string& reason);
     // Whether the file at `path` begins with a control record of the vendor's engine, of a
     // version read here or not (the first page alone is looked at).
     static bool carriesControlRecord(const std::string& path);
@@ -68,6 +103,13 @@ public:
 
     // The whole record at `loc` (fixed part, then every fragment of the variable part) into `out`.
     int16_t readRecord(Locator loc, std::vector<uint8_t>& out);
+    // Salvage: the record at `loc` as it can be rescued: the fixed part always, the variable part
+    // when its chain is sound (`whole` false when it is not and only the fixed part is given).
+    int16_t readRescued(Locator loc, std::vector<uint8_t>& out, bool& whole);
+    bool salvaging() const { return salvaging_; }
+    const SalvageReport& salvageReport() const { return report_; }
+    bool wholeOnly() const { return wholeOnly_; }
+
     // Only the fixed part (what keys are built from).
     int16_t readFixedPart(Locator loc, std::vector<uint8_t>& out);
 
@@ -82,8 +124,26 @@ public:
 private:
     LegacyFile();
 
+    // The file opened read-only, its size known; null with status and reason on failure.
+    static std::unique_ptr<LegacyFile> openReadOnly(
+        const std::string& path, int16_t& status, std::string& reason);
+    void prepareCache();
+
     // The control record (ControlRecord.cpp).
+    enum class Layout { None, V5, V6 };
+    // File flags of variants the reader does not read: 30 with the reason, or 0.
+    static int16_t refuseUnsupported(uint16_t flags, std::string& reason);
+    static Layout layoutOf(const uint8_t* head);
     int16_t parse(std::string& reason);
+    // The definition's fields (version, file flags, lengths) and the key specs of a control
+    // record of `pageSize_` bytes.
+    int16_t readHeaderV5(const std::vector<uint8_t>& fcr, std::string& reason);
+    int16_t readKeysV5(
+        const std::vector<uint8_t>& fcr, std::vector<uint32_t>& acsPages, std::string& reason);
+    int16_t readHeaderV6(const std::vector<uint8_t>& fcr, std::string& reason);
+    int16_t readKeysV6(
+        const std::vector<uint8_t>& fcr, std::vector<uint32_t>& acsPages, std::string& reason);
+    void resetDefinition();
     int16_t parseV5(std::string& reason);
     int16_t parseV6(std::string& reason);
     int16_t readKeySpecs(const uint8_t* fcr, const std::vector<uint32_t>& firstSpecs, bool v6,
@@ -100,6 +160,10 @@ private:
     bool mapLogical(uint32_t logical, uint8_t type, uint32_t& physical) const;
     // 6.x: the lowest logical page of this type, 0 for none.
     uint32_t firstLogicalOfType(uint8_t type) const;
+    // Whether a page header is that of data page `addressPage` (5.x: its own number and the
+    // data-page bit; 6.x: that logical number and the data type), or of variable page `page`.
+    bool namesDataPage(const uint8_t* header, uint32_t addressPage) const;
+    bool namesVariablePage(const uint8_t* header, uint32_t page) const;
     // The physical page of a variable-data page a record's pointer names.
     int16_t variablePage(uint32_t page, uint32_t& physical) const;
 
@@ -117,6 +181,17 @@ private:
     int16_t seekUsed(uint32_t dataPage, uint32_t slot, Locator& loc);
     int16_t appendVariablePart(const uint8_t* pointer, std::vector<uint8_t>& out);
     bool slotOfAddress(uint32_t address, uint32_t& ordinal) const;
+
+    // Salvage (Salvage.cpp).
+    int16_t salvage(const SalvageRequest& request, std::string& reason);
+    int16_t salvageDefinition(const SalvageRequest& request, std::vector<uint32_t>& acsPages,
+        std::vector<uint8_t>& fcr, std::string& reason);
+    int16_t takeGivenDefinition(const Definition& given, std::string& reason);
+    int64_t pageSizeScore(uint32_t pageSize, bool v6) const;
+    bool guessLayout(uint32_t preferred);
+    void mapPagesV5(const std::vector<uint8_t>& fcr);
+    void mapPagesV6(const std::vector<uint8_t>& fcr);
+    void countRescued();
 
     // Key order (KeyOrder.cpp).
     void orderDuplicates(KeyOrder& order, const std::vector<uint32_t>& nextOf) const;
@@ -146,6 +221,9 @@ private:
     // (0 for a free page): 4 bytes a page.
     std::vector<uint32_t> logicalPages_;
     std::vector<std::unique_ptr<KeyOrder>> orders_;
+    bool salvaging_ = false;
+    bool wholeOnly_ = false;
+    SalvageReport report_;
 
     // A few recently read pages, each page number in its own place (page number modulo the
     // count): a record's data page and the pages of its variable part stay at hand together.

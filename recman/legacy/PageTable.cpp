@@ -22,8 +22,7 @@ int16_t LegacyFile::findDataPagesV5(std::string& reason)
             reason = "a page cannot be read";
             return status::IoError;
         }
-        if ((get16(header + format::page::Usage) & format::page::DataPageBit)
-            && hiLo(header + format::page::Number) == page)
+        if (namesDataPage(header, page))
             addDataPage(page, page);
     }
     return status::Success;
@@ -35,12 +34,6 @@ std::string misplaced(uint64_t logical)
 {
     return "logical page " + std::to_string(logical)
         + " is not on the page its allocation table names";
-}
-
-bool marksTable(const uint8_t* page, uint64_t k)
-{
-    return page[0] == format::pat::Mark[0] && page[1] == format::pat::Mark[1]
-        && get16(page + format::pat::PairNumber) == k;
 }
 
 } // namespace
@@ -75,7 +68,7 @@ int16_t LegacyFile::readPageTable(const std::vector<uint8_t>& fcr, std::string& 
     // A table where the pair after the last counted one lies: the count is wrong.
     for (uint32_t copy = 0; copy < CopiesPerPair; ++copy) {
         if (readPage(pairPage(pairs + 1) + copy, first.data(), HeaderSize)
-            && marksTable(first.data(), pairs + 1)) {
+            && format::pat::marksTable(first.data(), pairs + 1)) {
             reason = "the file holds more page allocation tables than the control record counts";
             return status::IoError;
         }
@@ -96,8 +89,9 @@ int16_t LegacyFile::readPageTable(const std::vector<uint8_t>& fcr, std::string& 
         const uint64_t at = pairPage(k);
         const std::string table = "page allocation table " + std::to_string(k);
         // Both copies of a pair are always there; one that is not marked as its pair is damage.
-        if (!readPage(at, first.data(), pageSize_) || !marksTable(first.data(), k)
-            || !readPage(at + 1, second.data(), pageSize_) || !marksTable(second.data(), k))
+        if (!readPage(at, first.data(), pageSize_) || !format::pat::marksTable(first.data(), k)
+            || !readPage(at + 1, second.data(), pageSize_)
+            || !format::pat::marksTable(second.data(), k))
             return refuse(table + " is not where it must be");
         // The copy with the higher usage count is current, the other the shadow from before the
         // last change; copies that claim the same count must say the same.
@@ -157,7 +151,7 @@ int16_t LegacyFile::countRecordsV6(std::string& reason)
         }
         for (size_t p = 0; p < n; ++p) {
             const uint8_t* page = run.data() + p * pageSize_;
-            if (!format::headerNames(page, addressPages_[i + p], format::page::TypeData)) {
+            if (!namesDataPage(page, addressPages_[i + p])) {
                 reason = misplaced(addressPages_[i + p]);
                 return status::IoError;
             }
@@ -172,6 +166,22 @@ int16_t LegacyFile::countRecordsV6(std::string& reason)
         return status::IoError;
     }
     return status::Success;
+}
+
+bool LegacyFile::namesDataPage(const uint8_t* header, uint32_t addressPage) const
+{
+    if (v6_)
+        return format::headerNames(header, addressPage, format::page::TypeData);
+    return (get16(header + format::page::Usage) & format::page::DataPageBit)
+        && hiLo(header + format::page::Number) == addressPage;
+}
+
+bool LegacyFile::namesVariablePage(const uint8_t* header, uint32_t page) const
+{
+    if (v6_)
+        return format::headerNames(header, page, format::page::TypeVariable);
+    return hiLo(header + format::page::Number) == page
+        && !(get16(header + format::page::Usage) & format::page::DataPageBit);
 }
 
 void LegacyFile::addDataPage(uint32_t physical, uint32_t addressPage)

@@ -150,6 +150,25 @@ int16_t LegacyFile::readRecord(Locator loc, std::vector<uint8_t>& out)
     return appendVariablePart(data + def_.recordLength, out);
 }
 
+int16_t LegacyFile::readRescued(Locator loc, std::vector<uint8_t>& out, bool& whole)
+{
+    const uint8_t* slot = nullptr;
+    if (int16_t s = slotOf(loc, slot))
+        return s;
+    const uint8_t* data = slot + recordOffset_;
+    out.assign(data, data + def_.recordLength);
+    whole = true;
+    if (!def_.variableLength())
+        return status::Success;
+    // A chain that breaks cannot say where its record ended, and one that loops would repeat
+    // bytes: what was read of it is not kept, the fixed part always is.
+    if (appendVariablePart(data + def_.recordLength, out) != status::Success) {
+        out.resize(def_.recordLength);
+        whole = false;
+    }
+    return status::Success;
+}
+
 int16_t LegacyFile::appendVariablePart(const uint8_t* pointer, std::vector<uint8_t>& out)
 {
     using namespace format::variable;
@@ -165,9 +184,7 @@ int16_t LegacyFile::appendVariablePart(const uint8_t* pointer, std::vector<uint8
         const uint8_t* page = loadPage(physical, s);
         if (!page)
             return s;
-        if (v6_ ? !format::headerNames(page, pageNo, format::page::TypeVariable)
-                : (format::hiLo(page + format::page::Number) != pageNo
-                    || (get16(page + format::page::Usage) & format::page::DataPageBit)))
+        if (!namesVariablePage(page, pageNo))
             return status::IoError;
 
         // The fragment table grows backward from the page's end; a fragment ends where the next
