@@ -187,7 +187,15 @@ private:
     int16_t salvageDefinition(const SalvageRequest& request, std::vector<uint32_t>& acsPages,
         std::vector<uint8_t>& fcr, std::string& reason);
     int16_t takeGivenDefinition(const Definition& given, std::string& reason);
-    int64_t pageSizeScore(uint32_t pageSize, bool v6) const;
+    struct PageSizeScore
+    {
+        int64_t known = 0;
+        int64_t unknown = 0;
+        int64_t value() const { return known - unknown; }
+        // Enough pages that make sense, and far more of them than of the others.
+        bool convincing() const { return known >= 2 && known > 2 * unknown; }
+    };
+    PageSizeScore pageSizeScore(uint32_t pageSize, bool v6) const;
     bool guessLayout(uint32_t preferred);
     void mapPagesV5(const std::vector<uint8_t>& fcr);
     void mapPagesV6(const std::vector<uint8_t>& fcr);

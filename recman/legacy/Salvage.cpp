@@ -35,15 +35,17 @@ bool marked(const uint8_t* page, const uint8_t (&mark)[2])
     return page[0] == mark[0] && page[1] == mark[1];
 }
 
-// A 6.x page header of a known kind: control record, table, data, variable data, collating
-// sequence or index.
-bool knownKindV6(const uint8_t* header)
+// What a 6.x page header says it is: a page of a known kind (control record, table, data,
+// variable data, collating sequence), an index page (whose type byte alone proves little:
+// neither for nor against), or nothing known.
+int knownKindV6(const uint8_t* header)
 {
     using namespace format::page;
     const uint8_t type = header[Type];
-    return marked(header, format::v6::ControlMark) || marked(header, format::pat::Mark)
-        || type == TypeData || type == TypeVariable || type == TypeAcs
-        || (type >= TypeIndexBit && type < TypeIndexBit + MaxKeys);
+    if (marked(header, format::v6::ControlMark) || marked(header, format::pat::Mark)
+        || type == TypeData || type == TypeVariable || type == TypeAcs)
+        return 1;
+    return type >= TypeIndexBit && type < TypeIndexBit + MaxKeys ? 0 : -1;
 }
 
 } // namespace
@@ -57,7 +59,6 @@ std::unique_ptr<LegacyFile> LegacyFile::openSalvage(
     status = file->salvage(request, reason);
     if (status != status::Success)
         return nullptr;
-    file->prepareCache();
     return file;
 }
 
@@ -99,6 +100,7 @@ int16_t LegacyFile::salvage(const SalvageRequest& request, std::string& reason)
             report_.source = SalvageReport::Caller;
         }
     }
+    prepareCache();
     countRescued();
     return status::Success;
 }
@@ -149,7 +151,7 @@ int16_t LegacyFile::salvageDefinition(const SalvageRequest& request,
         // A lone copy is the current one unless a table of the first pair was written after it.
         bool loneIsShadow = false;
         if (copies.size() == 1) {
-            uint8_t table[format::PageHeaderSize];
+            uint8_t table[format::pat::HeaderSize];
             for (uint32_t page = format::pat::FirstPage;
                  page < format::pat::FirstPage + format::pat::CopiesPerPair; ++page) {
                 if (page < filePages_
@@ -202,12 +204,14 @@ int16_t LegacyFile::salvageDefinition(const SalvageRequest& request,
     if (report_.source != SalvageReport::None) {
         // The pages must agree with the page size the control record gives.
         uint32_t best = pageSize_;
-        int64_t bestScore = pageSizeScore(pageSize_, v6_);
+        int64_t bestScore = pageSizeScore(pageSize_, v6_).value();
         for (uint32_t size = format::PageSizeUnit; size <= format::LargestPageSize;
              size += format::PageSizeUnit) {
-            if (const int64_t score = pageSizeScore(size, v6_); score > bestScore) {
+            const PageSizeScore score = pageSizeScore(size, v6_);
+            if (score.convincing() && score.value() > bestScore) {
+                const int64_t value = score.value();
                 best = size;
-                bestScore = score;
+                bestScore = value;
             }
         }
         if (best != pageSize_) {
@@ -269,22 +273,25 @@ int16_t LegacyFile::takeGivenDefinition(const Definition& given, std::string& re
     return status::Success;
 }
 
-// How well pages of this size and layout make sense: one point for each page header of a known
-// kind (5.x: one that carries its own number), one off for each that is neither that nor zeros.
-// Pages read at half their size show garbage every other page, at twice their size half as many
-// headers: the true size scores highest.
-int64_t LegacyFile::pageSizeScore(uint32_t pageSize, bool v6) const
+// How well pages of this size and layout make sense: the page headers of a known kind (5.x: that
+// carry their own number), and those that are neither that nor zeros. Pages read at half their
+// size show garbage every other page, at twice their size half as many headers: the true size
+// scores highest.
+LegacyFile::PageSizeScore LegacyFile::pageSizeScore(uint32_t pageSize, bool v6) const
 {
     const uint64_t pages = std::min<uint64_t>(fileSize_ / pageSize, ScoredPages);
-    int64_t score = 0;
+    PageSizeScore score;
     uint8_t header[format::PageHeaderSize];
     for (uint64_t page = 1; page < pages; ++page) {
         if (!file_.readAt(page * pageSize, header, sizeof header))
             break;
         if (allZero(header, sizeof header))
             continue;
-        const bool known = v6 ? knownKindV6(header) : hiLo(header + format::page::Number) == page;
-        score += known ? 1 : -1;
+        const int kind = v6                               ? knownKindV6(header)
+            : hiLo(header + format::page::Number) == page ? 1
+                                                          : -1;
+        score.known += kind > 0;
+        score.unknown += kind < 0;
     }
     return score;
 }
@@ -292,19 +299,25 @@ int64_t LegacyFile::pageSizeScore(uint32_t pageSize, bool v6) const
 bool LegacyFile::guessLayout(uint32_t preferred)
 {
     int64_t bestScore = 0;
+    bool found = false;
     for (bool v6 : {false, true}) {
         for (uint32_t size = format::PageSizeUnit; size <= format::LargestPageSize;
              size += format::PageSizeUnit) {
-            const int64_t score = pageSizeScore(size, v6);
-            if (score > bestScore || (score == bestScore && score > 0 && size == preferred)) {
-                bestScore = score;
+            // Most pages must make sense, or the size is only the best that noise allows.
+            const PageSizeScore score = pageSizeScore(size, v6);
+            if (!score.convincing())
+                continue;
+            if (!found || score.value() > bestScore
+                || (score.value() == bestScore && size == preferred)) {
+                found = true;
+                bestScore = score.value();
                 pageSize_ = size;
                 v6_ = v6;
             }
         }
     }
     report_.pageSizeFromPages = true;
-    return bestScore > 0;
+    return found;
 }
 
 void LegacyFile::mapPagesV5(const std::vector<uint8_t>& fcr)
