@@ -25,6 +25,11 @@ int32_t heldRecords(TWinBtr& file)
 
 } // namespace
 
+bool refusesTheRecord(int16_t status)
+{
+    return status == btr::status::DuplicateKey || status == btr::status::DataBufferTooShort;
+}
+
 int32_t CopyOutcome::lost() const
 {
     if (heldBefore < 0 || heldAfter < 0)

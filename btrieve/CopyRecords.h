@@ -36,6 +36,12 @@ struct CopyOutcome
     int32_t copied() const;
 };
 
+// The Insert statuses that are about the record itself (its key repeats a unique value, its
+// length does not suit the file): a load or recovery that keeps going passes over such a record.
+// Anything else (a full disk, an I/O error, a file that cannot be written) would refuse every
+// record after it just the same, so it ends the work.
+bool refusesTheRecord(int16_t status);
+
 // Copies every record of source into destination, both open. The source's record buffer is
 // widened first to the longest record it can give (a variable-length record whole) and at least
 // a destination record, so a shorter record reaches a wider destination followed by zero bytes;

@@ -30,15 +30,6 @@ int32_t heldRecords(TWinBtr& file)
     return file.GetRecordCount(count) == btr::status::Success ? count : -1;
 }
 
-// The Insert statuses that are about the record itself (its key repeats a unique value, its
-// length does not suit the file): a load that keeps going passes over such a record. Anything else
-// (a full disk, an I/O error, a file that cannot be written) would refuse every record after it
-// just the same, so it ends the load.
-bool refusesTheRecord(int16_t status)
-{
-    return status == btr::status::DuplicateKey || status == btr::status::DataBufferTooShort;
-}
-
 } // namespace
 
 Writer::Writer(std::FILE* out)

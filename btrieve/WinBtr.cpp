@@ -153,21 +153,26 @@ int16_t TWinBtr::CallByKey(uint16_t op, const void* key, uint8_t keyLength, uint
 
 int16_t TWinBtr::Open(const char* fileName, const char* owner, uint8_t mode)
 {
-    if (IsOpen)
-        Close();
     // Neither text may be null; an absent one is taken as empty rather than crashing.
-    if (!fileName)
-        fileName = "";
     if (!owner)
         owner = "";
-    const size_t nameLength = std::strlen(fileName);
-    KeyLength = static_cast<int8_t>(static_cast<uint8_t>(nameLength));
     size_t ownerLength = std::strlen(owner);
     if (ownerLength != 0)
         ++ownerLength;
-    uint16_t length = static_cast<uint16_t>(ownerLength);
+    return OpenWith(fileName, owner, static_cast<uint16_t>(ownerLength), mode);
+}
+
+int16_t TWinBtr::OpenWith(const char* fileName, const void* data, uint16_t length, uint8_t mode)
+{
+    if (IsOpen)
+        Close();
+    if (!fileName)
+        fileName = "";
+    const size_t nameLength = std::strlen(fileName);
+    KeyLength = static_cast<int8_t>(static_cast<uint8_t>(nameLength));
+    // Open reads its data buffer (the owner name, or a definition); it never writes into it.
     Status = callManager(
-        btr::op::Open, const_cast<char*>(owner), &length, const_cast<char*>(fileName), mode);
+        btr::op::Open, const_cast<void*>(data), &length, const_cast<char*>(fileName), mode);
     if (!Ok())
         return Status;
     IsOpen = true;

@@ -37,6 +37,9 @@ public:
     virtual int16_t CallByKey(uint16_t op, const void* key, uint8_t keyLength, uint8_t keyNumber);
 
     int16_t Open(const char* fileName, const char* owner, uint8_t mode);
+    // Open with `length` bytes of `data` in the data buffer (Open calls it with the owner name;
+    // a salvage open with a definition image).
+    int16_t OpenWith(const char* fileName, const void* data, uint16_t length, uint8_t mode);
     int16_t Close();
     int16_t GetFirst();
     int16_t GetNext();

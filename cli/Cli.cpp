@@ -50,6 +50,7 @@ int run(int argc, const char* const* argv, const Io& io)
         addCopyCommand(app, ctx),
         addSaveCommand(app, ctx),
         addLoadCommand(app, ctx),
+        addRecoverCommand(app, ctx),
     };
 
     try {

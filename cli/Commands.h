@@ -6,8 +6,14 @@
 
 #include <CLI/App.hpp>
 
+#include <string>
+
 #include <functional>
 #include <vector>
+
+namespace spec {
+struct Description;
+}
 
 namespace cli {
 
@@ -25,5 +31,12 @@ Command addCloneCommand(CLI::App& app, Context& ctx);
 Command addCopyCommand(CLI::App& app, Context& ctx);
 Command addSaveCommand(CLI::App& app, Context& ctx);
 Command addLoadCommand(CLI::App& app, Context& ctx);
+Command addRecoverCommand(CLI::App& app, Context& ctx);
+
+// Reads the description file `name` ("-": standard input) and the ACS files its name= elements
+// name (relative to its directory) into `description`; `displayName` says how messages name it.
+// False with the failure reported.
+bool loadDescription(Context& ctx, const std::string& name, spec::Description& description,
+    std::string& displayName);
 
 } // namespace cli

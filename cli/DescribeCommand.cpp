@@ -181,33 +181,10 @@ private:
 
 void runCreate(Context& ctx, const CreateOptions& opt)
 {
-    InputFile input;
-    if (!input.open(ctx, opt.description))
+    spec::Description description;
+    std::string descriptionName;
+    if (!loadDescription(ctx, opt.description, description, descriptionName))
         return;
-    std::string text;
-    char chunk[1 << 14];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, input.stream())) > 0;)
-        text.append(chunk, n);
-    const std::string descriptionName
-        = opt.description == "-" ? std::string("standard input") : opt.description;
-    if (std::ferror(input.stream())) {
-        ctx.fail(fileFailure("Cannot read", descriptionName, errno));
-        return;
-    }
-
-    const fs::path base = baseDirectory(opt.description);
-    const spec::Description description = spec::readDescription(
-        text, [&base](const std::string& name) {
-            spec::AcsFile acs;
-            int error = 0;
-            if (!readWhole(base / name, acs.bytes, LongestAcsFile, error))
-                acs.error = (base / name).string() + ": " + std::generic_category().message(error);
-            return acs;
-        });
-    if (!description.ok()) {
-        ctx.fail("Cannot read " + descriptionName + ": " + description.error + ".");
-        return;
-    }
 
     TWinBtr file;
     const int16_t status = createFile(file, opt.file, description.image.data(),
@@ -230,6 +207,36 @@ void runCreate(Context& ctx, const CreateOptions& opt)
 }
 
 } // namespace
+
+bool loadDescription(
+    Context& ctx, const std::string& name, spec::Description& description, std::string& displayName)
+{
+    InputFile input;
+    if (!input.open(ctx, name))
+        return false;
+    std::string text;
+    char chunk[1 << 14];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, input.stream())) > 0;)
+        text.append(chunk, n);
+    displayName = name == "-" ? std::string("standard input") : name;
+    if (std::ferror(input.stream())) {
+        ctx.fail(fileFailure("Cannot read", displayName, errno));
+        return false;
+    }
+    const fs::path base = baseDirectory(name);
+    description = spec::readDescription(text, [&base](const std::string& acsName) {
+        spec::AcsFile acs;
+        int error = 0;
+        if (!readWhole(base / acsName, acs.bytes, LongestAcsFile, error))
+            acs.error = (base / acsName).string() + ": " + std::generic_category().message(error);
+        return acs;
+    });
+    if (!description.ok()) {
+        ctx.fail("Cannot read " + displayName + ": " + description.error + ".");
+        return false;
+    }
+    return true;
+}
 
 Command addDescribeCommand(CLI::App& app, Context& ctx)
 {

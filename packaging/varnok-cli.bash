@@ -5,7 +5,7 @@ _varnok_cli()
     local cur prev words cword
     _init_completion || return
 
-    local commands="stat describe create clone copy save load"
+    local commands="stat describe create clone copy save load recover"
     local global="-h --help --version -q --quiet"
 
     local command="" i
@@ -39,6 +39,9 @@ _varnok_cli()
             esac
             ;;
         load) options="--keep-going" ;;
+        recover)
+            options="--save --definition --whole-only --json"
+            ;;
     esac
 
     if [[ $cur == -* ]]; then
