@@ -95,7 +95,7 @@ const char* sourceKey(uint8_t source)
 {
     switch (source) {
     case btr::salvage::FromControlRecord:
-        return "control record";
+        return "control_record";
     case btr::salvage::FromShadow:
         return "shadow";
     case btr::salvage::FromCaller:
@@ -271,29 +271,31 @@ void runRecover(Context& ctx, const RecoverOptions& opt)
 
     // The report, in words or as JSON.
     if (opt.json) {
-        nlohmann::json j;
+        nlohmann::ordered_json j;
         j["source"] = opt.source;
         j[opt.save.empty() ? "destination" : "save"] = target;
         j["definition"] = sourceKey(before.source);
-        j["page size"] = before.pageSize;
-        j["page size from pages"] = before.pageSizeFromPages;
+        j["page_size"] = before.pageSize;
+        j["page_size_from_pages"] = before.pageSizeFromPages;
         j["rescued"] = before.rescued;
         j["partial"] = before.partial;
-        j["left out"] = before.leftOut;
-        j["skipped pages"] = {{"total", before.skipped()}, {"missing", before.missing},
+        j["left_out"] = before.leftOut;
+        j["skipped_pages"] = {{"total", before.skipped()}, {"missing", before.missing},
             {"damaged", before.damaged}, {"ambiguous", before.ambiguous}};
-        j["stale copies"] = before.stale;
-        j["untabled pages"] = before.untabled;
-        j["counted by the control record"]
-            = before.counted == UINT32_MAX ? nlohmann::json() : nlohmann::json(before.counted);
-        j["collating sequence lost"] = before.acsLost;
+        j["stale_copies"] = before.stale;
+        j["untabled_pages"] = before.untabled;
+        j["control_record_records"] = before.counted == UINT32_MAX
+            ? nlohmann::ordered_json()
+            : nlohmann::ordered_json(before.counted);
+        j["collating_sequence_lost"] = before.acsLost;
         j["written"] = inserted;
-        nlohmann::json list = nlohmann::json::array();
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const Refusal& r : refused)
             list.push_back({{"record", r.number}, {"position", r.position}, {"status", r.status},
                 {"reason", btr::statusText(r.status)}});
         j["refused"] = list;
-        fmt::print(ctx.io.out, "{}\n", j.dump(2));
+        fmt::print(ctx.io.out, "{}\n",
+            j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     } else {
         ctx.note(fmt::format("{}: definition from {}, page size {}{}.", opt.source,
             sourceWords(before.source), before.pageSize,

@@ -105,10 +105,10 @@ TEST(Recover, ACutFileGivesTheRecordsOfItsPagesAndSaysWhatIsMissing)
     const auto rescued = j["rescued"].get<uint32_t>();
     EXPECT_GT(rescued, 0U);
     EXPECT_LT(rescued, 1024U);
-    EXPECT_GT(j["skipped pages"]["missing"].get<uint32_t>(), 0U);
-    EXPECT_EQ(j["skipped pages"]["total"], j["skipped pages"]["missing"]);
-    EXPECT_EQ(j["definition"], "control record");
-    EXPECT_EQ(j["counted by the control record"], 1024);
+    EXPECT_GT(j["skipped_pages"]["missing"].get<uint32_t>(), 0U);
+    EXPECT_EQ(j["skipped_pages"]["total"], j["skipped_pages"]["missing"]);
+    EXPECT_EQ(j["definition"], "control_record");
+    EXPECT_EQ(j["control_record_records"], 1024);
     EXPECT_EQ(readRecords(dir.file("OUT"), -1).size(), rescued);
     // Every record that came is one of the file's, whole or (partial) by its fixed part.
     const auto all = readRecords(testsupport::fixturePath("VARIABLE.DAT").string(), -1);
@@ -128,7 +128,7 @@ TEST(Recover, ACutFileGivesTheRecordsOfItsPagesAndSaysWhatIsMissing)
     ASSERT_EQ(w.status, 0) << w.err;
     const auto jw = nlohmann::json::parse(w.out);
     EXPECT_EQ(jw["partial"], 0);
-    EXPECT_EQ(jw["left out"], j["partial"]);
+    EXPECT_EQ(jw["left_out"], j["partial"]);
     EXPECT_EQ(readRecords(dir.file("WHOLE"), -1).size(), rescued - partial);
 }
 
