@@ -77,31 +77,24 @@ Report readReport(const uint8_t* r)
     return out;
 }
 
-const char* sourceWords(uint8_t source)
+// Where the definition came from: in the report's words, and as the JSON value.
+struct SourceName
 {
-    switch (source) {
-    case btr::salvage::FromControlRecord:
-        return "the control record";
-    case btr::salvage::FromShadow:
-        return "the shadow control record";
-    case btr::salvage::FromCaller:
-        return "--definition";
-    default:
-        return "nowhere";
-    }
-}
+    const char* words;
+    const char* key;
+};
 
-const char* sourceKey(uint8_t source)
+SourceName sourceName(uint8_t source)
 {
     switch (source) {
     case btr::salvage::FromControlRecord:
-        return "control_record";
+        return {"the control record", "control_record"};
     case btr::salvage::FromShadow:
-        return "shadow";
+        return {"the shadow control record", "shadow"};
     case btr::salvage::FromCaller:
-        return "given";
+        return {"--definition", "given"};
     default:
-        return "none";
+        return {"nowhere", "none"};
     }
 }
 
@@ -274,7 +267,7 @@ void runRecover(Context& ctx, const RecoverOptions& opt)
         nlohmann::ordered_json j;
         j["source"] = opt.source;
         j[opt.save.empty() ? "destination" : "save"] = target;
-        j["definition"] = sourceKey(before.source);
+        j["definition"] = sourceName(before.source).key;
         j["page_size"] = before.pageSize;
         j["page_size_from_pages"] = before.pageSizeFromPages;
         j["rescued"] = before.rescued;
@@ -298,7 +291,7 @@ void runRecover(Context& ctx, const RecoverOptions& opt)
             j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     } else {
         ctx.note(fmt::format("{}: definition from {}, page size {}{}.", opt.source,
-            sourceWords(before.source), before.pageSize,
+            sourceName(before.source).words, before.pageSize,
             before.pageSizeFromPages ? " (told by the pages)" : ""));
         if (before.counted != UINT32_MAX)
             ctx.note(fmt::format(

@@ -432,12 +432,16 @@ void LegacyFile::mapPagesV6(const std::vector<uint8_t>& fcr)
             continue;
         const uint32_t logical = format::pageNumber(header[format::page::NumberHigh],
             header[format::page::NumberLow], header[format::page::NumberMiddle]);
-        if (logical == 0 || logical >= logicalEnd) {
+        const uint16_t usage = get16(header + format::page::Usage);
+        // Data pages carry the data-page bit in their usage count in every file seen: a page
+        // that says "D" without it is not one.
+        if (logical == 0 || logical >= logicalEnd
+            || (type == format::page::TypeData && !(usage & format::page::DataPageBit))) {
             ++report_.pagesDamaged;
             continue;
         }
         sound[page] = true;
-        candidates.push_back({logical << 8 | type, page, get16(header + format::page::Usage)});
+        candidates.push_back({logical << 8 | type, page, usage});
     }
     std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
         return a.logicalType != b.logicalType ? a.logicalType < b.logicalType : a.usage > b.usage;

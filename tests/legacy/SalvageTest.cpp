@@ -141,6 +141,20 @@ std::vector<uint8_t> randomBytes(size_t n, uint32_t seed)
     return bytes;
 }
 
+// Cuts the file after `pages` whole pages and `bytes` of the next; the pages from there on are
+// lost.
+std::set<uint32_t> cutTo(
+    const std::filesystem::path& path, const WrittenLayout& layout, uint32_t pages, size_t bytes)
+{
+    auto all = readAll(path);
+    all.resize(size_t(pages) * layout.pageSize + bytes);
+    writeAll(path, all);
+    std::set<uint32_t> lost;
+    for (uint32_t p = pages; p < layout.physicalPages; ++p)
+        lost.insert(p);
+    return lost;
+}
+
 // The physical pages of the data pages that hold records, in order.
 std::vector<uint32_t> dataPagesOf(const Truth& truth)
 {
@@ -219,26 +233,12 @@ const Damage damages[] = {
         false, true},
     {"CutAtPageBoundary", true, true,
         [](auto& path, auto& layout, auto&) {
-            auto all = readAll(path);
-            const uint32_t keep = layout.physicalPages * 2 / 3;
-            all.resize(size_t(keep) * layout.pageSize);
-            writeAll(path, all);
-            std::set<uint32_t> lost;
-            for (uint32_t p = keep; p < layout.physicalPages; ++p)
-                lost.insert(p);
-            return lost;
+            return cutTo(path, layout, layout.physicalPages * 2 / 3, 0);
         },
         false, true},
     {"CutInsidePage", true, true,
         [](auto& path, auto& layout, auto&) {
-            auto all = readAll(path);
-            const uint32_t keep = layout.physicalPages / 2;
-            all.resize(size_t(keep) * layout.pageSize + 100);
-            writeAll(path, all);
-            std::set<uint32_t> lost;
-            for (uint32_t p = keep; p < layout.physicalPages; ++p)
-                lost.insert(p);
-            return lost;
+            return cutTo(path, layout, layout.physicalPages / 2, 100);
         },
         false, true},
 };
