@@ -225,6 +225,7 @@ int16_t LegacyFile::salvageDefinition(const SalvageRequest& request,
             slotsPerPage_ = (pageSize_ - format::PageHeaderSize) / physicalLength_;
             report_.pageSizeFromPages = true;
             fcr.clear(); // its counts describe another file
+            report_.countedRecords = UINT32_MAX;
         }
     } else {
         resetDefinition();

@@ -475,6 +475,26 @@ TEST(SalvageRefusal, NothingReadableAnswersTwo)
     EXPECT_EQ(rescue(path).status, 2);
 }
 
+// A control record that gives the wrong page size: the pages tell the right one.
+TEST(SalvagePageSize, ThePagesCorrectAWrongPageSize)
+{
+    const auto path = fixturePath("VARIABLE.DAT");
+    if (!std::filesystem::exists(path))
+        GTEST_SKIP() << "fixture missing";
+    ScratchDir dir;
+    auto bytes = readAll(path);
+    ASSERT_EQ(btr::le::get16(&bytes[0x08]), 512);
+    btr::le::put16(&bytes[0x08], 1024);
+    writeAll(dir.path("WRONG.DAT"), bytes);
+    const Rescue got = rescue(dir.path("WRONG.DAT"));
+    ASSERT_EQ(got.status, 0) << got.reason;
+    EXPECT_TRUE(got.report.pageSizeFromPages);
+    EXPECT_EQ(got.report.rescued, 1024u);
+    EXPECT_EQ(got.report.partial, 0u);
+    EXPECT_EQ(got.report.countedRecords, UINT32_MAX)
+        << "a control record that is wrong counts nothing";
+}
+
 // Every fixture gives through salvage exactly the records the reader gives.
 class SalvageFixture : public ::testing::TestWithParam<const char*>
 {
@@ -572,6 +592,12 @@ TEST(SalvageEntry, ModeReportAndRefusals)
     EXPECT_EQ(btr::le::get32(r + at::CountedRecords), 0xFFFFFFFFu);
     EXPECT_EQ(btr::le::get16(r + at::PageSize), 512);
     EXPECT_EQ(salvage.call(btr::op::SalvageReport, 0, 10), 22);
+    {
+        // Open in another mode while it is held for salvage: 88.
+        Btr again;
+        EXPECT_EQ(again.open(path, btr::mode::ReadOnly), btr::status::IncompatibleMode);
+        EXPECT_EQ(again.open(path, btr::mode::SalvageWholeOnly), btr::status::IncompatibleMode);
+    }
 
     // Our own files are never opened for salvage.
     const auto own = dir.path("OWN.DAT");
