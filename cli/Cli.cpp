@@ -50,6 +50,10 @@ int run(int argc, const char* const* argv, const Io& io)
         addCopyCommand(app, ctx),
         addSaveCommand(app, ctx),
         addLoadCommand(app, ctx),
+        addFieldsCommand(app, ctx),
+        addTablesCommand(app, ctx),
+        addExportCommand(app, ctx),
+        addConvertCommand(app, ctx),
     };
 
     try {

@@ -25,5 +25,9 @@ Command addCloneCommand(CLI::App& app, Context& ctx);
 Command addCopyCommand(CLI::App& app, Context& ctx);
 Command addSaveCommand(CLI::App& app, Context& ctx);
 Command addLoadCommand(CLI::App& app, Context& ctx);
+Command addFieldsCommand(CLI::App& app, Context& ctx);
+Command addTablesCommand(CLI::App& app, Context& ctx);
+Command addExportCommand(CLI::App& app, Context& ctx);
+Command addConvertCommand(CLI::App& app, Context& ctx);
 
 } // namespace cli
