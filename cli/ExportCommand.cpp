@@ -345,6 +345,7 @@ void runExport(Context& ctx, const ExportOptions& opt)
             return written;
         });
     }
+    const bool byKey = !source.UseStep;
     source.Close();
     if (!written) {
         ctx.fail(fileFailure("Cannot write", target, writeError));
@@ -362,6 +363,12 @@ void runExport(Context& ctx, const ExportOptions& opt)
     }
     if (!output.commit(ctx))
         return;
+    // A key leaves out the records whose value of it is null.
+    if (byKey && exporter.rows() < total) {
+        ctx.note(fmt::format("{}: key {} gave {} of the file's {} records (it leaves out those "
+                             "whose key is null); --physical exports them all.",
+            opt.file, opt.order.key, exporter.rows(), total));
+    }
     if (exporter.invalid() > 0) {
         ctx.note(fmt::format("{}: {} values were not valid for their type; they are written as "
                              "0x and their bytes in hex.",
