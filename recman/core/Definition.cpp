@@ -347,6 +347,10 @@ int16_t parseCreate(const uint8_t* data, uint16_t length, Definition& out)
     }
     if (def.keyOnly() && (def.keys.size() != 1 || def.variableLength()))
         return InconsistentKeyFlags;
+    // The key of a key-only file is the only way to its records: a null key would leave a record
+    // counted by Stat that nothing can read or copy.
+    if (def.keyOnly() && (def.keys.front().nullAll() || def.keys.front().nullAny()))
+        return InconsistentKeyFlags;
 
     for (const Key& key : def.keys) {
         const bool hasAutoincrement = std::any_of(key.segments.begin(), key.segments.end(),

@@ -185,6 +185,17 @@ const FaultCase faultCases[] = {
         }},
     {"KeyOnlyVariable", 45,
         [](CreateBuffer& c) { c.fileFlags = fileflag::KeyOnly | fileflag::VariableLength; }},
+    // Found by fuzzing Create: a record whose key is null would be counted and never readable.
+    {"KeyOnlyNullAll", 45,
+        [](CreateBuffer& c) {
+            c.fileFlags = fileflag::KeyOnly;
+            c.segments[0].flags = keyflag::NullAll;
+        }},
+    {"KeyOnlyNullAny", 45,
+        [](CreateBuffer& c) {
+            c.fileFlags = fileflag::KeyOnly;
+            c.segments[0].flags = keyflag::NullAny;
+        }},
     {"AutoincrementWithDuplicates", 55,
         [](CreateBuffer& c) { c.segments[0] = typed(15, 4, keyflag::Duplicates); }},
     {"AutoincrementInTwoSegments", 55,

@@ -1,0 +1,74 @@
+// The legacy reader against any bytes: the input is written as a data file and opened through the
+// entry point; when it opens, Stat, Step through every record and Get through every key. A file
+// the reader takes must answer every call with a status, end every walk, give no key more records
+// than Step gives when both walks reach the end, and refuse every write.
+#include "DefinitionLayout.h"
+#include "FuzzSupport.h"
+#include "LegacySeeds.h"
+#include "LittleEndian.h"
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+// Bounds the walks so that a file which makes a chain loop is found as a hang, not as a run
+// that never ends.
+constexpr uint32_t MaxRecords = 200000;
+
+uint32_t walk(fuzz::Call& call, uint16_t first, uint16_t next, int key, int16_t* end = nullptr)
+{
+    uint32_t records = 0;
+    int16_t st = call(first, key);
+    while (st == btr::status::Success || st == btr::status::DataBufferTooShort) {
+        if (++records > MaxRecords)
+            fuzz::fail("more records than any walk may give");
+        st = call(next, key);
+    }
+    if (end)
+        *end = st;
+    return records;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    fuzz::seedsRequested(argc, argv, fuzz::writeLegacySeeds);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const auto path = fuzz::scratchPath("input.dat");
+    fuzz::writeFile(path, data, size);
+
+    fuzz::Call call;
+    call.data.assign(65535, 0);
+    if (call.open(path, btr::mode::ReadOnly) != btr::status::Success)
+        return 0;
+    if (call(btr::op::Stat, 0) == btr::status::Success) {
+        const uint8_t* image = call.data.data();
+        const int keys = int16_t(btr::le::get16(image + btr::layout::file::NumIndexes));
+        int16_t stepEnd = 0;
+        const uint32_t stepped = walk(call, btr::op::StepFirst, btr::op::StepNext, 0, &stepEnd);
+        for (int k = 0; k < keys && k < 128; ++k) {
+            int16_t keyEnd = 0;
+            const uint32_t got = walk(call, btr::op::GetFirst, btr::op::GetNext, k, &keyEnd);
+            // A key with null values leaves records out; none gives more than Step. A walk that
+            // meets a damaged page ends there with its status (2), so only whole walks compare.
+            const bool whole
+                = keyEnd == btr::status::EndOfFile && stepEnd == btr::status::EndOfFile;
+            if (whole && got > stepped)
+                fuzz::fail("key " + std::to_string(k) + " gives " + std::to_string(got)
+                    + " records (then " + std::to_string(keyEnd) + "), Step "
+                    + std::to_string(stepped) + " (then " + std::to_string(stepEnd) + ")");
+        }
+    }
+    // Writes are refused on a legacy file, whatever it holds.
+    if (call(btr::op::Insert, 0) == btr::status::Success)
+        fuzz::fail("Insert into a legacy file answered 0");
+    if (call(btr::op::Close, 0) != btr::status::Success)
+        fuzz::fail("Close of an open file failed");
+    return 0;
+}
