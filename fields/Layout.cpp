@@ -11,6 +11,14 @@ namespace fields {
 
 namespace {
 
+// prefix and n, built by appending: GCC 12 at -O3 reports a false -Wrestrict on a literal +
+// std::to_string.
+std::string numbered(std::string prefix, uint64_t n)
+{
+    prefix.append(std::to_string(n));
+    return prefix;
+}
+
 std::string lower(std::string s)
 {
     for (char& c : s)
@@ -41,7 +49,7 @@ std::string typeName(const Field& f)
         return "hex";
     if (const char* name = spec::typeName(f.type.type))
         return name;
-    return "type " + std::to_string(f.type.type);
+    return numbered("type ", f.type.type);
 }
 
 Column columnOf(const Field& f)
@@ -104,9 +112,9 @@ Layout keyLayout(const spec::SpecBuffer& stat)
         segmentOfKey = first ? 1 : segmentOfKey + 1;
         const bool alone = !(s.KeyFlags & btr::keyflag::Segmented) && first;
         Field f;
-        f.name = "key" + std::to_string(key);
+        f.name = numbered("key", uint64_t(key));
         if (!alone)
-            f.name += "_" + std::to_string(segmentOfKey);
+            f.name += numbered("_", uint64_t(segmentOfKey));
         f.offset = uint32_t(std::max<int>(s.Position, 1) - 1);
         f.length = uint16_t(s.Length);
         f.source = Source::Key;
@@ -135,19 +143,20 @@ void completeLayout(Layout& layout)
     std::set<std::string> used;
     for (Field& f : layout.fields) {
         if (f.name.empty())
-            f.name = "field_" + std::to_string(f.position());
+            f.name = numbered("field_", f.position());
         std::string name = f.name;
         for (int n = 2; !used.insert(lower(name)).second; ++n)
-            name = f.name + "_" + std::to_string(n);
+            name = f.name + numbered("_", uint64_t(n));
         f.name = name;
         if (f.offset + uint64_t(f.length) > layout.recordLength) {
-            layout.notes.push_back("Field " + f.name + " (position " + std::to_string(f.position())
-                + ", length " + std::to_string(f.length) + ") runs past the record's "
-                + std::to_string(layout.recordLength)
+            layout.notes.push_back(std::string("Field ") + f.name
+                + numbered(" (position ", f.position()) + numbered(", length ", f.length)
+                + ") runs past the record's " + std::to_string(layout.recordLength)
                 + " bytes: where a record is shorter, its bytes are written as hex.");
         }
         if (!f.hex() && !spec::typeName(f.type.type)) {
-            layout.notes.push_back("Field " + f.name + " has type " + std::to_string(f.type.type)
+            layout.notes.push_back(std::string("Field ") + f.name
+                + numbered(" has type ", f.type.type)
                 + ", which Varnok does not know: its bytes are written as hex.");
         }
     }
@@ -168,7 +177,7 @@ void completeLayout(Layout& layout)
         while (end < layout.recordLength && !covered[end])
             ++end;
         Field f;
-        f.name = "filler_" + std::to_string(i + 1);
+        f.name = numbered("filler_", i + 1);
         f.offset = i;
         f.length = end - i;
         f.source = Source::Filler;
@@ -178,7 +187,7 @@ void completeLayout(Layout& layout)
     for (Field& f : fillers) {
         std::string name = f.name;
         for (int n = 2; !used.insert(lower(name)).second; ++n)
-            name = f.name + "_" + std::to_string(n);
+            name = f.name + numbered("_", uint64_t(n));
         f.name = name;
         layout.fields.push_back(std::move(f));
     }
@@ -186,7 +195,9 @@ void completeLayout(Layout& layout)
         [](const Field& a, const Field& b) { return a.offset < b.offset; });
     if (layout.variableLength) {
         Field f;
-        f.name = used.count("variable_part") ? "variable_part_2" : "variable_part";
+        f.name = "variable_part";
+        for (int n = 2; !used.insert(lower(f.name)).second; ++n)
+            f.name = numbered("variable_part_", uint64_t(n));
         f.offset = layout.recordLength;
         f.length = 0;
         f.source = Source::VariablePart;

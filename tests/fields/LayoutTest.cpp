@@ -121,6 +121,35 @@ TEST(Layout, GivenFieldsOverlapAreNamedOnceAndNotedWhenTheyRunPastTheEnd)
     EXPECT_EQ(out, "0x");
 }
 
+TEST(Layout, FillersAndTheVariablePartTakeNamesNoFieldHas)
+{
+    Layout layout;
+    layout.recordLength = 8;
+    layout.variableLength = true;
+    for (const char* name : {"variable_part", "VARIABLE_PART_2", "filler_5"}) {
+        Field f;
+        f.name = name;
+        f.length = 2;
+        f.offset = uint32_t(layout.fields.size() * 2);
+        f.source = Source::Dictionary;
+        layout.fields.push_back(f);
+    }
+    completeLayout(layout);
+    ASSERT_EQ(layout.fields.size(), 5U);
+    EXPECT_EQ(layout.fields[3].name, "filler_7");
+    EXPECT_EQ(layout.fields[4].name, "variable_part_3");
+    layout.fields.clear();
+    layout.notes.clear();
+    Field f;
+    f.name = "filler_1";
+    f.offset = 4;
+    f.length = 4;
+    layout.fields.push_back(f);
+    completeLayout(layout);
+    EXPECT_EQ(layout.fields[0].name, "filler_1_2");
+    EXPECT_EQ(layout.fields[0].offset, 0U);
+}
+
 TEST(Layout, EveryByteOfARecordIsInExactlyOneFieldOfAKeyLayout)
 {
     DefinitionImage d;
