@@ -42,13 +42,6 @@ struct Job
     const fields::DictTable* table = nullptr;
 };
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 class Database
 {
 public:
@@ -161,7 +154,7 @@ private:
     std::string uniqueName(const std::string& wanted)
     {
         std::string name = wanted;
-        for (int n = 2; !used_.insert(lower(name)).second; ++n)
+        for (int n = 2; !used_.insert(fields::lowerCase(name)).second; ++n)
             name = wanted + "_" + std::to_string(n);
         return name;
     }
@@ -192,6 +185,9 @@ private:
             columns.push_back(fields::columnOf(f));
         std::vector<std::string> values(count);
         bool stepped = true;
+        // Physical order: a table's rows have no order, Step order is the cheapest to read, and it
+        // gives every record, also those a key with null values leaves out.
+        file.UseStep = true;
         const auto total = uint64_t(std::max(file.RecordCount(), 0));
         int16_t status = btr::status::Success;
         {

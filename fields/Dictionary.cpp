@@ -14,13 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // A blank-padded name: the bytes up to the last that is neither blank nor NUL, cut at the first
 // NUL inside.
 std::string paddedName(const uint8_t* p, size_t n)
@@ -43,9 +36,9 @@ std::string shortRecord(const char* file, size_t number, size_t length, int want
 
 const DictTable* Dictionary::table(const std::string& name) const
 {
-    const std::string wanted = lower(name);
+    const std::string wanted = lowerCase(name);
     for (const DictTable& t : tables) {
-        if (lower(t.name) == wanted)
+        if (lowerCase(t.name) == wanted)
             return &t;
     }
     return nullptr;
@@ -132,10 +125,10 @@ fs::path findInDirectory(const fs::path& directory, const std::string& name)
     std::error_code ec;
     if (fs::exists(directory / name, ec))
         return directory / name;
-    const std::string wanted = lower(name);
+    const std::string wanted = lowerCase(name);
     for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string entry = it->path().filename().string();
-        if (lower(entry) == wanted)
+        if (lowerCase(entry) == wanted)
             return it->path();
     }
     return {};

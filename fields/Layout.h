@@ -20,6 +20,9 @@ enum class Source : uint8_t { Dictionary, Key, Filler, VariablePart };
 
 const char* sourceName(Source s);
 
+// ASCII letters in lower case: names (of tables, fields, files) compare case-insensitively.
+std::string lowerCase(std::string s);
+
 struct Field
 {
     std::string name;

@@ -27,13 +27,6 @@ fuzz::Bytes frame(const std::vector<std::pair<int, fuzz::Bytes>>& records)
     return input;
 }
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -86,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<bool> covered(64, false);
         std::set<std::string> names;
         for (const fields::Field& f : layout.fields) {
-            if (!names.insert(lower(f.name)).second)
+            if (!names.insert(fields::lowerCase(f.name)).second)
                 fuzz::fail("two fields of one name: " + f.name);
             for (uint64_t i = f.offset; i < std::min<uint64_t>(f.offset + uint64_t(f.length), 64);
                  ++i)

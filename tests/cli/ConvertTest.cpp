@@ -75,10 +75,7 @@ TEST_P(TypedConvert, ADictionarysTablesBecomeTypedTables)
 
 INSTANTIATE_TEST_SUITE_P(Storages, TypedConvert,
     ::testing::Values(Storage::RecordManager, Storage::Legacy),
-    [](const ::testing::TestParamInfo<Storage>& p) {
-        return p.param == Storage::RecordManager ? std::string("RecordManager")
-                                                 : std::string("Legacy");
-    });
+    [](const ::testing::TestParamInfo<Storage>& p) { return storageName(p.param); });
 
 TEST(Convert, FilesWithoutADictionaryByTheirKeysAndFailuresGoOn)
 {

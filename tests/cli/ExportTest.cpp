@@ -183,10 +183,7 @@ TEST_P(TypedExport, FieldsAndTablesShowTheDictionary)
 
 INSTANTIATE_TEST_SUITE_P(Storages, TypedExport,
     ::testing::Values(Storage::RecordManager, Storage::Legacy),
-    [](const ::testing::TestParamInfo<Storage>& p) {
-        return p.param == Storage::RecordManager ? std::string("RecordManager")
-                                                 : std::string("Legacy");
-    });
+    [](const ::testing::TestParamInfo<Storage>& p) { return storageName(p.param); });
 
 TEST(Export, KeyLayoutsCsvQuotingOrdersAndTheCodePage)
 {

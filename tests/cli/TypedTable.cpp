@@ -160,6 +160,11 @@ std::vector<std::string> typedCsv()
     };
 }
 
+std::string storageName(Storage storage)
+{
+    return storage == Storage::RecordManager ? "RecordManager" : "Legacy";
+}
+
 void writeDataFile(const std::string& path, Storage storage, const DefinitionImage& definition,
     const std::vector<Bytes>& records)
 {

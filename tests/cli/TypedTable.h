@@ -23,6 +23,8 @@ std::vector<Bytes> typedRecords();
 std::vector<std::string> typedCsv();
 
 enum class Storage { RecordManager, Legacy };
+// "RecordManager" or "Legacy", for test names.
+std::string storageName(Storage storage);
 
 // Writes FILE.DDF, FIELD.DDF, INDEX.DDF and, under `location` (relative, DOS-style allowed, its
 // directories made), the typed table's data file in `dir`; returns the data file's path.
