@@ -42,6 +42,20 @@ struct Job
     const fields::DictTable* table = nullptr;
 };
 
+class Statement
+{
+public:
+    ~Statement() { sqlite3_finalize(stmt_); }
+    bool prepare(sqlite3* db, const std::string& sql)
+    {
+        return sqlite3_prepare_v2(db, sql.c_str(), int(sql.size()), &stmt_, nullptr) == SQLITE_OK;
+    }
+    sqlite3_stmt* get() const { return stmt_; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
 class Database
 {
 public:
@@ -59,7 +73,22 @@ public:
             return false;
         }
         sqlite3_extended_result_codes(db_, 1);
-        return exec("PRAGMA schema_version", error);
+        if (!exec("PRAGMA schema_version", error))
+            return false;
+        // A database another program marks as its own (Varnok's data files among them) is not
+        // written into: tables added there could damage it.
+        Statement id;
+        if (!id.prepare(db_, "PRAGMA application_id") || sqlite3_step(id.get()) != SQLITE_ROW) {
+            error = sqlite3_errmsg(db_);
+            return false;
+        }
+        if (const auto owner = sqlite3_column_int64(id.get(), 0); owner != 0) {
+            error = fmt::format("it is another program's database (application id {}), such as "
+                                "a Varnok data file; convert writes plain SQLite databases only",
+                owner);
+            return false;
+        }
+        return true;
     }
 
     bool exec(const std::string& sql, std::string& error)
@@ -77,20 +106,6 @@ public:
 
 private:
     sqlite3* db_ = nullptr;
-};
-
-class Statement
-{
-public:
-    ~Statement() { sqlite3_finalize(stmt_); }
-    bool prepare(sqlite3* db, const std::string& sql)
-    {
-        return sqlite3_prepare_v2(db, sql.c_str(), int(sql.size()), &stmt_, nullptr) == SQLITE_OK;
-    }
-    sqlite3_stmt* get() const { return stmt_; }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
 };
 
 class Converter

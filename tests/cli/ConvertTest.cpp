@@ -120,6 +120,16 @@ TEST(Convert, FilesWithoutADictionaryByTheirKeysAndFailuresGoOn)
     EXPECT_NE(r.err.find("Cannot open the database " + dir.file("notes.txt")), std::string::npos)
         << r.err;
     EXPECT_EQ(fileText(dir.file("notes.txt")), "not a data file");
+    // A Varnok data file is an SQLite database too, and is never written into.
+    const Bytes before = statOf(dir.file("A.BTR"));
+    r = runCli({"convert", dir.file("b.dat"), "--into", dir.file("A.BTR")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot open the database " + dir.file("A.BTR")
+                  + ": it is another program's database"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(statOf(dir.file("A.BTR")), before);
+    EXPECT_EQ(readRecords(dir.file("A.BTR")).size(), 2U);
 }
 
 TEST(Convert, AUniqueKeyWhoseTextRepeatsGetsAPlainIndex)

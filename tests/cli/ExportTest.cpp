@@ -219,6 +219,28 @@ TEST(Export, KeyLayoutsCsvQuotingOrdersAndTheCodePage)
     EXPECT_EQ(fileText(dir.file("a.csv")).find("key0\tkey1\tfiller_25\r\n"), 0U);
 }
 
+TEST(Export, AKeyThatLeavesOutNullValuesIsReported)
+{
+    ScratchDir dir;
+    DefinitionImage d;
+    d.recordLength = 8;
+    d.pageSize = 1024;
+    d.addKey({SegmentEntry {1, 4, 0x0108 | 0x0001, 0, 0, ' '}}); // null when all blanks
+    createFile(dir.file("N.BTR"), d);
+    insertRecords(dir.file("N.BTR"),
+        {Bytes {'a', 'a', 'a', 'a', 1, 2, 3, 4}, Bytes {' ', ' ', ' ', ' ', 5, 6, 7, 8}});
+    CliResult r = runCli({"export", dir.file("N.BTR"), "--no-header"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "aaaa,01020304\r\n");
+    EXPECT_EQ(r.err,
+        "varnok-cli: " + dir.file("N.BTR")
+            + ": key 0 gave 1 of the file's 2 records (it leaves out those whose key is null); "
+              "--physical exports them all.\n");
+    r = runCli({"export", dir.file("N.BTR"), "--no-header", "--physical"});
+    EXPECT_EQ(r.out, "aaaa,01020304\r\n,05060708\r\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(Export, BadInputsGetAClearMessage)
 {
     ScratchDir dir;
