@@ -252,7 +252,7 @@ private:
                       "unique.");
         }
         for (const std::string& n : notes)
-            ctx_.note(name + ": " + n);
+            ctx_.note(fmt::format("{}: {}", name, n));
 
         Statement source;
         if (!source.prepare(db_.handle(),

@@ -2,6 +2,8 @@
 
 #include "Messages.h"
 
+#include <fmt/core.h>
+
 #include <algorithm>
 
 namespace cli {
@@ -56,7 +58,7 @@ bool fileLayout(Context& ctx, TWinBtr& file, const std::string& name, const Fiel
         return false;
     }
     for (const std::string& n : choice.layout.notes)
-        ctx.note(name + ": " + n);
+        ctx.note(fmt::format("{}: {}", name, n));
     layout = std::move(choice.layout);
     return true;
 }

@@ -52,7 +52,7 @@ Dictionary parseDictionary(
         const std::vector<uint8_t>& r = fileDdf[i];
         // The reserved bytes at the end are not needed: a record that stops after the flags
         // still names its table.
-        if (r.size() < size_t(ddf::file::Flags + 1)) {
+        if (r.size() < size_t(ddf::file::Flags) + 1) {
             d.problems.push_back(shortRecord("FILE.DDF", i + 1, r.size(), ddf::file::Flags + 1));
             continue;
         }
@@ -176,8 +176,12 @@ Located locate(const fs::path& directory, const std::string& location)
     for (const std::string& part : parts) {
         const fs::path next = findInDirectory(current, part);
         if (next.empty()) {
-            result.error = "its location " + quoted + " points nowhere: no " + part + " in "
-                + current.string();
+            result.error = "its location ";
+            result.error += quoted;
+            result.error += " points nowhere: no ";
+            result.error += part;
+            result.error += " in ";
+            result.error += current.string();
             return result;
         }
         current = next;

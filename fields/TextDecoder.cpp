@@ -9,7 +9,8 @@ namespace fields {
 
 namespace {
 
-const auto NoConversion = reinterpret_cast<iconv_t>(-1);
+// iconv_open's failure value.
+const auto NoConversion = reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
 
 void appendCodePoint(uint32_t c, std::string& out)
 {
