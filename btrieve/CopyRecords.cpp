@@ -86,6 +86,18 @@ CopyOutcome copyRecords(
     return outcome;
 }
 
+int16_t readEveryRecord(TWinBtr& source, const std::function<bool()>& each)
+{
+    source.AllocBuffer(variableLength(source) ? LongestRecord : source.BufferSize);
+    if (source.GetStatus() != btr::status::Success)
+        return source.GetStatus();
+    for (source.GetFirst(); source.GetStatus() == btr::status::Success; source.GetNext()) {
+        if (!each())
+            return btr::status::Success;
+    }
+    return source.GetStatus();
+}
+
 void closeDestination(TWinBtr& destination, const char* name, CopyOutcome& outcome)
 {
     const int16_t closed = destination.Close();

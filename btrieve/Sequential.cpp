@@ -18,12 +18,6 @@ constexpr uint8_t LineFeed = 0x0A;
 constexpr int MaxLengthDigits = 5;
 constexpr size_t ReadChunk = 1 << 16;
 
-bool variableLength(const TWinBtr& file)
-{
-    return btr::le::get16(file.StatBuffer + btr::layout::file::FileFlags)
-        & btr::fileflag::VariableLength;
-}
-
 int32_t heldRecords(TWinBtr& file)
 {
     int32_t count = 0;
@@ -138,27 +132,22 @@ Reader::Result Reader::next()
 SaveOutcome saveRecords(TWinBtr& source, Writer& out, const std::function<void()>& saved)
 {
     SaveOutcome outcome;
-    source.AllocBuffer(variableLength(source) ? uint16_t(LongestRecord) : source.BufferSize);
-    if (source.GetStatus() != btr::status::Success) {
-        outcome.stop = SaveOutcome::Read;
-        outcome.status = source.GetStatus();
-        return outcome;
-    }
-    source.GetFirst();
-    while (source.GetStatus() == btr::status::Success) {
+    const int16_t status = readEveryRecord(source, [&] {
         if (!out.write(source.Buffer, source.ReturnedLength)) {
             outcome.stop = SaveOutcome::Write;
             outcome.writeError = errno;
-            return outcome;
+            return false;
         }
         ++outcome.saved;
         if (saved)
             saved();
-        source.GetNext();
-    }
-    if (source.GetStatus() != btr::status::EndOfFile) {
+        return true;
+    });
+    if (outcome.stop == SaveOutcome::Write)
+        return outcome;
+    if (status != btr::status::EndOfFile) {
         outcome.stop = SaveOutcome::Read;
-        outcome.status = source.GetStatus();
+        outcome.status = status;
         return outcome;
     }
     if (!out.finish()) {

@@ -51,6 +51,10 @@ int run(int argc, const char* const* argv, const Io& io)
         addSaveCommand(app, ctx),
         addLoadCommand(app, ctx),
         addRecoverCommand(app, ctx),
+        addFieldsCommand(app, ctx),
+        addTablesCommand(app, ctx),
+        addExportCommand(app, ctx),
+        addConvertCommand(app, ctx),
     };
 
     try {

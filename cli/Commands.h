@@ -32,6 +32,10 @@ Command addCopyCommand(CLI::App& app, Context& ctx);
 Command addSaveCommand(CLI::App& app, Context& ctx);
 Command addLoadCommand(CLI::App& app, Context& ctx);
 Command addRecoverCommand(CLI::App& app, Context& ctx);
+Command addFieldsCommand(CLI::App& app, Context& ctx);
+Command addTablesCommand(CLI::App& app, Context& ctx);
+Command addExportCommand(CLI::App& app, Context& ctx);
+Command addConvertCommand(CLI::App& app, Context& ctx);
 
 // Reads the description file `name` ("-": standard input) and the ACS files its name= elements
 // name (relative to its directory) into `description`; `displayName` says how messages name it.

@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Messages.h"
 #include "Output.h"
+#include "ReadOptions.h"
 #include "Sequential.h"
 
 #include <fmt/core.h>
@@ -18,8 +19,7 @@ struct SaveOptions
 {
     std::string file;
     std::string output = "-";
-    int key = 0;
-    bool physical = false;
+    RecordOrder order;
 };
 
 struct LoadOptions
@@ -34,10 +34,7 @@ void runSave(Context& ctx, const SaveOptions& opt)
     TWinBtr source;
     if (!openFile(ctx, source, opt.file))
         return;
-    // A file without keys is read in Step order whatever was asked.
-    if (opt.physical)
-        source.UseStep = true;
-    source.KeyNumber = static_cast<uint8_t>(opt.key);
+    applyOrder(source, opt.order);
     const auto total = uint64_t(std::max(source.RecordCount(), 0));
 
     OutputFile output;
@@ -120,9 +117,7 @@ Command addSaveCommand(CLI::App& app, Context& ctx)
     CLI::App* cmd = app.add_subcommand("save", "Write every record to a sequential file");
     cmd->add_option("FILE", opt->file, "The data file")->required();
     cmd->add_option("OUTPUT", opt->output, "The sequential file; - or none for standard output");
-    auto* key = cmd->add_option("-k,--key", opt->key, "In the order of key N (key 0 by default)")
-                    ->check(CLI::Range(0, 255));
-    cmd->add_flag("-p,--physical", opt->physical, "In physical order")->excludes(key);
+    addOrderOptions(cmd, opt->order);
     return {cmd, [&ctx, opt] { runSave(ctx, *opt); }};
 }
 

@@ -5,7 +5,7 @@ _varnok_cli()
     local cur prev words cword
     _init_completion || return
 
-    local commands="stat describe create clone copy save load recover"
+    local commands="stat describe create clone copy save load fields tables export convert recover"
     local global="-h --help --version -q --quiet"
 
     local command="" i
@@ -41,6 +41,30 @@ _varnok_cli()
         load) options="--keep-going" ;;
         recover)
             options="--save --definition --whole-only --json"
+            ;;
+        fields)
+            options="--json --dictionary --table"
+            case $prev in
+                --dictionary) _filedir -d; return ;;
+                --table) return ;;
+            esac
+            ;;
+        tables) options="--json" ;;
+        export)
+            options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table"
+            case $prev in
+                -f | --format) COMPREPLY=($(compgen -W "csv jsonl sql" -- "$cur")); return ;;
+                --dialect) COMPREPLY=($(compgen -W "sqlite postgresql" -- "$cur")); return ;;
+                --dictionary) _filedir -d; return ;;
+                -d | --delimiter | --null | -k | --key | --encoding | --table) return ;;
+            esac
+            ;;
+        convert)
+            options="--into --encoding --dictionary"
+            case $prev in
+                --dictionary) _filedir -d; return ;;
+                --encoding) return ;;
+            esac
             ;;
     esac
 

@@ -171,15 +171,6 @@ std::optional<uint8_t> typeCode(std::string_view lowerName)
     return std::nullopt;
 }
 
-const char* typeName(uint8_t code)
-{
-    for (const TypeName& t : TypeNames) {
-        if (t.code == code)
-            return t.name;
-    }
-    return nullptr;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Text
 
@@ -1496,6 +1487,15 @@ void RefusalSearch::name(Refusal& r) const
 }
 
 } // namespace
+
+const char* typeName(uint8_t code)
+{
+    for (const TypeName& t : TypeNames) {
+        if (t.code == code)
+            return t.name;
+    }
+    return nullptr;
+}
 
 const ElementSite* Description::site(std::string_view keyword, int key, int segment) const
 {

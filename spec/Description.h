@@ -71,6 +71,10 @@ struct Description
     const ElementSite* site(std::string_view keyword, int key = -1, int segment = 0) const;
 };
 
+// The name a description file gives a type code ("integer", "numericsts"); null for a code no
+// type has.
+const char* typeName(uint8_t code);
+
 // Reads a description. Collating sequences are numbered in the order in which keys first use a
 // distinct one (the same bytes under two file names are one sequence). The image never exceeds
 // the 1920-byte definition buffer; anything the text gets wrong, and any file the loader cannot

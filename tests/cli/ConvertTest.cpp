@@ -1,0 +1,158 @@
+// convert: a dictionary's directory and a directory of files without one into a SQLite database,
+// queried with the sqlite3 shell; typed columns, indexes, varnok_source, and the files that fail
+// while the others go on.
+#include "CliRun.h"
+#include "DictionaryRecords.h"
+#include "TypedTable.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace clitest;
+
+namespace {
+
+class TypedConvert : public ::testing::TestWithParam<Storage>
+{
+};
+
+TEST_P(TypedConvert, ADictionarysTablesBecomeTypedTables)
+{
+    ScratchDir dir;
+    const std::string data = writeTypedDictionary(dir.path(), GetParam(), "data\\typed.btr",
+        {testsupport::tableRecord(30, "Outside", "..\\OUT.BTR"),
+            testsupport::tableRecord(31, "Missing", "NONE.BTR")});
+    const std::string db = dir.file("out/all.sqlite");
+    std::filesystem::create_directories(dir.file("out"));
+    const CliResult r = runCli({"convert", dir.path(), "--into", db});
+    EXPECT_EQ(r.status, 1) << r.err; // two tables failed, the typed one is done
+    EXPECT_EQ(r.out, data + " -> Typed: 3 records\n");
+    EXPECT_NE(r.err.find("varnok-cli: Cannot convert table Outside: its location '..\\OUT.BTR' "
+                         "points outside the dictionary's directory"),
+        std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("varnok-cli: Cannot convert table Missing: its location 'NONE.BTR' "
+                         "points nowhere"),
+        std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(": 2 values were not valid for their type; they are stored as 0x"),
+        std::string::npos)
+        << r.err;
+
+    bool shell = false;
+    const std::string got = sqliteShell(db,
+        "SELECT Id, Name, Small, Price, typeof(Price), Rate, typeof(Rate), Born, At, Cash, Ok, "
+        "typeof(Ok), Qty, Old, Label, Code, Count, Seq, Flag, Amount, Money, \"When\", Wide, Wz, "
+        "Guid, Quote, hex(filler_127), typeof(filler_127) FROM Typed ORDER BY Id;\n"
+        "SELECT table_name, file = '"
+            + data
+            + "', fields, records, invalid_values, encoding FROM varnok_source;\n"
+              "SELECT name FROM sqlite_master WHERE type = 'index' AND sql LIKE '%UNIQUE%';\n",
+        &shell);
+    if (!shell)
+        GTEST_SKIP() << "no sqlite3 shell";
+    EXPECT_EQ(got,
+        "1|M\xC3\xBCller|-1|-1234.50|text|0.1|real|1999-12-31|02:03:04.05|123.45|1|integer|-120|5."
+        "0|"
+        "abc|xy|65535|7|1|-1.23|12345.0000|2000-01-01T00:00:00.0000000|A\xC3\xA9|H|"
+        "00112233-4455-6677-8899-aabbccddeeff|say \"hi\", ok|DEADBEEF|blob\n"
+        "2||0|0x012f450d|text|0.0|real||00:00:00.00|0.00|0|integer|0x3030583132|0.0|abc|xy|0|7|0|"
+        "-1.23|0.0000|0001-01-01T00:00:00.0000000|A\xC3\xA9|H|"
+        "00112233-4455-6677-8899-aabbccddeeff||DEADBEEF|blob\n"
+        "3|Line\nTwo|-1|-1234.50|text|0.1|real|1999-12-31|02:03:04.05|123.45|1|integer|-120|5.0|"
+        "abc|xy|65535|7|1|-1.23|12345.0000|2000-01-01T00:00:00.0000000|A\xC3\xA9|H|"
+        "00112233-4455-6677-8899-aabbccddeeff|plain|DEADBEEF|blob\n"
+        "Typed|1|dictionary "
+            + dir.path() + ", table Typed|3|2|CP437\nTyped_key0\n");
+
+    // Again: the table is replaced, not doubled.
+    runCli({"convert", dir.path(), "--into", db});
+    EXPECT_EQ(
+        sqliteShell(db, "SELECT count(*) FROM Typed; SELECT count(*) FROM varnok_source;", &shell),
+        "3\n1\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Storages, TypedConvert,
+    ::testing::Values(Storage::RecordManager, Storage::Legacy),
+    [](const ::testing::TestParamInfo<Storage>& p) { return storageName(p.param); });
+
+TEST(Convert, FilesWithoutADictionaryByTheirKeysAndFailuresGoOn)
+{
+    ScratchDir dir;
+    createFile(dir.file("A.BTR"), twoKeyDefinition());
+    insertRecords(dir.file("A.BTR"), {twoKeyRecord(1, "ONE"), twoKeyRecord(2, "ONE")});
+    DefinitionImage v;
+    v.recordLength = 6;
+    v.pageSize = 1024;
+    v.fileFlags = 0x0001;
+    v.addKey({SegmentEntry {1, 2, 0x0100, 0, 14}});
+    createFile(dir.file("b.dat"), v);
+    insertRecords(dir.file("b.dat"), {Bytes {1, 0, 'a', 'b', 'c', 'd', 0xFF, 0xFE}});
+    writeText(dir.file("notes.txt"), "not a data file");
+    const std::string db = dir.file("x.sqlite");
+    CliResult r = runCli({"convert", dir.path(), "--into", db});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(
+        r.out, dir.file("A.BTR") + " -> A: 2 records\n" + dir.file("b.dat") + " -> b: 1 records\n");
+    EXPECT_NE(r.err.find(dir.file("notes.txt") + " is passed over: not a data file (status 30)."),
+        std::string::npos)
+        << r.err;
+    bool shell = false;
+    const std::string got = sqliteShell(db,
+        "SELECT key0, key1, hex(filler_25) = hex(zeroblob(26)) FROM A ORDER BY key0;\n"
+        "SELECT key0, hex(filler_3), hex(variable_part) FROM b;\n"
+        "SELECT name, sql LIKE '%UNIQUE%' FROM sqlite_master WHERE type = 'index' AND name NOT "
+        "LIKE 'sqlite_%' ORDER BY name;\n",
+        &shell);
+    if (!shell)
+        GTEST_SKIP() << "no sqlite3 shell";
+    EXPECT_EQ(got, "1|ONE|1\n2|ONE|1\n1|61626364|FFFE\nA_key0|1\nA_key1|0\nb_key0|1\n");
+
+    // Named files: one missing fails, the other is done; a database that is no database.
+    r = runCli({"convert", dir.file("NONE.BTR"), dir.file("A.BTR"), "--into", db});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, dir.file("A.BTR") + " -> A: 2 records\n");
+    EXPECT_EQ(r.err,
+        "varnok-cli: Cannot open " + dir.file("NONE.BTR") + ": file not found (status 12).\n");
+    r = runCli({"convert", dir.file("A.BTR"), "--into", dir.file("notes.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot open the database " + dir.file("notes.txt")), std::string::npos)
+        << r.err;
+    EXPECT_EQ(fileText(dir.file("notes.txt")), "not a data file");
+    // A Varnok data file is an SQLite database too, and is never written into.
+    const Bytes before = statOf(dir.file("A.BTR"));
+    r = runCli({"convert", dir.file("b.dat"), "--into", dir.file("A.BTR")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot open the database " + dir.file("A.BTR")
+                  + ": it is another program's database"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(statOf(dir.file("A.BTR")), before);
+    EXPECT_EQ(readRecords(dir.file("A.BTR")).size(), 2U);
+}
+
+TEST(Convert, AUniqueKeyWhoseTextRepeatsGetsAPlainIndex)
+{
+    ScratchDir dir;
+    DefinitionImage d;
+    d.recordLength = 4;
+    d.pageSize = 1024;
+    d.addKey({SegmentEntry {1, 4, 0x0100, 0, 0}});
+    createFile(dir.file("S.BTR"), d);
+    // "AB  " and "AB\0\0" are two key values, one text.
+    insertRecords(dir.file("S.BTR"), {Bytes {'A', 'B', ' ', ' '}, Bytes {'A', 'B', 0, 0}});
+    const CliResult r = runCli({"convert", dir.file("S.BTR"), "--into", dir.file("s.sqlite")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(
+        r.err.find("Key 0 has no duplicates, but its values as text repeat"), std::string::npos)
+        << r.err;
+    bool shell = false;
+    const std::string got = sqliteShell(dir.file("s.sqlite"),
+        "SELECT count(*) FROM S; SELECT sql FROM sqlite_master WHERE name = 'S_key0';", &shell);
+    if (shell) {
+        EXPECT_EQ(got, "2\nCREATE INDEX \"S_key0\" ON \"S\" (\"key0\")\n");
+    }
+}
+
+} // namespace
