@@ -94,4 +94,16 @@ int16_t Call::open(const std::filesystem::path& path, int8_t mode)
     return (*this)(btr::op::Open, mode);
 }
 
+Walk walk(Call& call, uint16_t first, uint16_t next, int key, uint32_t most)
+{
+    Walk w;
+    w.end = call(first, key);
+    while (w.end == btr::status::Success || w.end == btr::status::DataBufferTooShort) {
+        if (++w.records > most)
+            fail("more records than any walk may give");
+        w.end = call(next, key);
+    }
+    return w;
+}
+
 } // namespace fuzz

@@ -51,4 +51,14 @@ struct Call
     int16_t open(const std::filesystem::path& path, int8_t mode);
 };
 
+// Reads from `first` on with `next` (Step or Get on `key`) until a status other than 0 or 22 (a
+// record longer than the buffer still moves the position): how many records, and the status that
+// ended the walk. More than `most` records is a finding: a chain that loops.
+struct Walk
+{
+    uint32_t records = 0;
+    int16_t end = 0;
+};
+Walk walk(Call& call, uint16_t first, uint16_t next, int key, uint32_t most);
+
 } // namespace fuzz

@@ -39,15 +39,10 @@ void exercise(fuzz::Call& call)
     if (call(btr::op::Stat, 0) != btr::status::Success)
         fuzz::fail("Stat of a salvaged file failed");
     const uint32_t counted = btr::le::get32(call.data.data() + btr::layout::file::NumRecords);
-    uint32_t stepped = 0;
-    int16_t st = call(btr::op::StepFirst, 0);
-    while (st == btr::status::Success || st == btr::status::DataBufferTooShort) {
-        if (++stepped > MaxRecords)
-            fuzz::fail("more records than any walk may give");
-        st = call(btr::op::StepNext, 0);
-    }
-    if (st != btr::status::EndOfFile)
-        fuzz::fail("Step ended with status " + std::to_string(st));
+    const fuzz::Walk step = fuzz::walk(call, btr::op::StepFirst, btr::op::StepNext, 0, MaxRecords);
+    const uint32_t stepped = step.records;
+    if (step.end != btr::status::EndOfFile)
+        fuzz::fail("Step ended with status " + std::to_string(step.end));
     if (call(btr::op::SalvageReport, 0) != btr::status::Success)
         fuzz::fail("the salvage report failed");
     const uint8_t* report = call.data.data();
