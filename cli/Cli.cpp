@@ -28,8 +28,9 @@ void printStream(std::FILE* to, const std::ostringstream& text)
 int run(int argc, const char* const* argv, const Io& io)
 {
     Context ctx(io);
-    CLI::App app("Shows, creates, copies, saves and loads Btrieve data files, our own and those "
-                 "written by the vendor's engine (read in place, never written).",
+    CLI::App app(
+        "Shows, creates, copies, saves, loads, exports and rescues Btrieve data files, our "
+        "own and those written by the vendor's engine (read in place, never written).",
         "varnok-cli");
     app.set_version_flag("--version", "varnok-cli " VARNOK_VERSION);
     app.require_subcommand(1);

@@ -301,8 +301,8 @@ void runRecover(Context& ctx, const RecoverOptions& opt)
                                  "ambiguous (equally recent copies that differ).",
                 opt.source, before.missing, before.damaged, before.ambiguous));
         if (before.stale > 0 || before.untabled > 0)
-            ctx.note(fmt::format("{}: {} older page copies passed over; {} pages taken from copies "
-                                 "that no page table names.",
+            ctx.note(fmt::format("{}: older copies of pages passed over: {}; pages taken from "
+                                 "copies that no page table names: {}.",
                 opt.source, before.stale, before.untabled));
         if (before.partial > 0)
             ctx.note(fmt::format("{}: {} records without their variable part (its chain is "
