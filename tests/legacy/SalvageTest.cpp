@@ -3,6 +3,7 @@
 // read for salvage. Nothing is invented, nothing comes twice, nothing stale comes back, and every
 // record on an undamaged page is rescued; the report counts what was skipped. The fixtures
 // recover whole.
+#include "ByteVector.h"
 #include "EntryCalls.h"
 #include "Fixtures.h"
 #include "LegacyFile.h"
@@ -26,6 +27,8 @@ namespace keyflag = recman::keyflag;
 namespace {
 
 using Record = std::vector<uint8_t>;
+// Records as an unordered bag, compared element by element (see BytesLess).
+using Records = std::multiset<Record, testsupport::BytesLess>;
 constexpr uint16_t RecordLength = 20;
 
 // Record i: a unique number, then bytes that follow i; variable-length records add i * 13 % 500
@@ -292,13 +295,13 @@ TEST_P(Salvage, RescuesWhatTheDamageLeft)
     const Rescue got = rescue(path, request);
     ASSERT_EQ(got.status, 0) << got.reason;
 
-    std::map<Record, int> expected;
+    std::map<Record, int, testsupport::BytesLess> expected;
     for (const Record& r : truth.records)
         ++expected[r];
-    std::map<Record, int> fixedParts;
+    std::map<Record, int, testsupport::BytesLess> fixedParts;
     for (const Record& r : truth.records)
         ++fixedParts[Record(r.begin(), r.begin() + RecordLength)];
-    std::map<Record, int> seen;
+    std::map<Record, int, testsupport::BytesLess> seen;
     for (size_t i = 0; i < got.records.size(); ++i) {
         const Record& r = got.records[i];
         const Record fixed(r.begin(), r.begin() + std::min<size_t>(r.size(), RecordLength));
@@ -451,7 +454,7 @@ TEST(SalvageStale, EquallyRecentCopiesThatDifferAreAmbiguous)
     ASSERT_EQ(got.status, 0) << got.reason;
     EXPECT_EQ(got.report.pagesAmbiguous, 2u);
     EXPECT_LT(got.report.rescued, 700u);
-    const std::set<Record> real(truth.records.begin(), truth.records.end());
+    const std::set<Record, testsupport::BytesLess> real(truth.records.begin(), truth.records.end());
     for (const Record& r : got.records)
         EXPECT_TRUE(real.count(r)) << "a stale record came back";
 }
@@ -509,7 +512,7 @@ TEST_P(SalvageFixture, UndamagedFixtureGivesExactlyItsRecords)
     std::string reason;
     auto file = LegacyFile::open(path, status, reason);
     ASSERT_TRUE(file) << reason;
-    std::multiset<Record> expected;
+    Records expected;
     Locator loc = 0;
     for (int16_t s = file->stepFirst(loc); s == 0; s = file->stepNext(loc)) {
         Record r;
@@ -518,7 +521,7 @@ TEST_P(SalvageFixture, UndamagedFixtureGivesExactlyItsRecords)
     }
     const Rescue got = rescue(path);
     ASSERT_EQ(got.status, 0) << got.reason;
-    EXPECT_EQ(std::multiset<Record>(got.records.begin(), got.records.end()), expected);
+    EXPECT_EQ(Records(got.records.begin(), got.records.end()), expected);
     EXPECT_EQ(got.report.partial, 0u);
     EXPECT_EQ(got.report.pagesSkipped(), 0u);
     EXPECT_FALSE(got.report.acsLost);
@@ -538,7 +541,7 @@ TEST_P(SalvageFixture, UndamagedFixtureGivesExactlyItsRecords)
     ASSERT_EQ(again.status, 0) << again.reason;
     EXPECT_EQ(again.report.source, SalvageReport::Caller);
     EXPECT_EQ(again.report.pageSizeFromPages, true);
-    EXPECT_EQ(std::multiset<Record>(again.records.begin(), again.records.end()), expected);
+    EXPECT_EQ(Records(again.records.begin(), again.records.end()), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFixture, SalvageFixture,
