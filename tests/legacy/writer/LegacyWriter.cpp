@@ -464,7 +464,7 @@ void Writer::placeVariablePart(const uint8_t* bytes, size_t length, uint8_t* poi
 void Writer::flushVariablePage()
 {
     uint8_t* bytes = variable_.bytes.data();
-    putHeader(bytes, variable_.number, PageVariable, 1);
+    putHeader(bytes, variable_.number, PageVariable, 2);
     put32(bytes + 6, NoLink);
     put16(bytes + 10, uint16_t(variable_.used));
     // The fragment table grows backward from the end; after the last fragment's entry comes the
@@ -479,11 +479,13 @@ void Writer::flushVariablePage()
     variable_.open = false;
 }
 
-// An older copy of a page: the same header, its records (or fragments, from VariableHeaderSize
-// to `ghostFrom`) overwritten. Every other one is what the shadow table still names.
+// An older copy of a page: the same header with a lower usage count (as in every real file seen),
+// its records (or fragments, from VariableHeaderSize to `ghostFrom`) overwritten. Every other one
+// is what the shadow table still names.
 void Writer::writeStaleCopy(std::vector<uint8_t> page, uint32_t logical, uint32_t ghostFrom)
 {
     if (ghostFrom) {
+        put16(page.data() + 4, 1);
         std::fill(page.begin() + VariableHeaderSize, page.begin() + ghostFrom, Ghost);
     } else {
         put16(page.data() + 4, DataPageBit | 1);
