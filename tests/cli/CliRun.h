@@ -5,6 +5,7 @@
 #include "ByteVector.h"
 #include "DefinitionImage.h"
 #include "ScratchDir.h"
+#include "TestFiles.h"
 
 #include <cstdint>
 #include <string>
@@ -29,13 +30,9 @@ struct CliResult
 CliResult runCli(
     const std::vector<std::string>& args, const std::string& input = {}, bool terminal = false);
 
-// Creates `path` from `definition` through the record manager; fails the test when refused.
-void createFile(const std::string& path, const DefinitionImage& definition);
-// Inserts every record (each at its own length); fails the test at the first refusal.
-void insertRecords(const std::string& path, const std::vector<Bytes>& records);
-
-// Every record of `path`: on `key` (Get First/Next), or in Step order with key -1.
-std::vector<Bytes> readRecords(const std::string& path, int key = 0);
+using testsupport::createFile;
+using testsupport::insertRecords;
+using testsupport::readRecords;
 
 // The Stat image the record manager reports for `path` (1920 bytes), empty when it cannot open it.
 Bytes statOf(const std::string& path);

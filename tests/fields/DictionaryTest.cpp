@@ -3,6 +3,7 @@
 #include "Dictionary.h"
 #include "DictionaryRecords.h"
 #include "ScratchDir.h"
+#include "TestFiles.h"
 #include "WinBtr.h"
 
 #include <gtest/gtest.h>
@@ -25,20 +26,8 @@ namespace {
 void createWith(
     const std::string& path, const DefinitionImage& d, const std::vector<Bytes>& records)
 {
-    TWinBtr file;
-    Bytes image = d.bytes();
-    file.ClearKey(256);
-    std::memcpy(file.KeyBuffer, path.c_str(), path.size() + 1);
-    file.KeyNumber = 0;
-    ASSERT_EQ(file.CallWith(btr::op::Create, image.data(), int(image.size())), 0) << path;
-    ASSERT_EQ(file.Open(path.c_str(), "", 0), 0) << path;
-    for (const Bytes& r : records) {
-        Bytes copy = r;
-        file.SetDataPtr(copy.data());
-        file.DataLength = uint16_t(copy.size());
-        ASSERT_EQ(file.Insert(), 0) << path;
-    }
-    ASSERT_EQ(file.Close(), 0);
+    testsupport::createFile(path, d);
+    testsupport::insertRecords(path, records);
 }
 
 void touch(const fs::path& path)
