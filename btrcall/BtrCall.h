@@ -51,6 +51,12 @@ constexpr uint16_t StepFirst = 33;
 // Varnok's own, outside the vendor's codes: the salvage report of a handle opened in a salvage
 // mode (see namespace salvage below). Any other handle answers 41.
 constexpr uint16_t SalvageReport = 0x5652;
+// Varnok's own: why the record manager answered the last call this thread made (other than this
+// one) as it did, in words: which version or feature of a file it does not read, which page of a
+// damaged file gave out. The data buffer receives the text (UTF-8, no terminating NUL) and the
+// data length its length, 0 when there is no reason to give; as much as fits and 22 when the
+// buffer is shorter. The other parameters are not looked at, and no file needs to be open.
+constexpr uint16_t Reason = 0x5653;
 } // namespace op
 
 // Open modes, passed in the key number of Open.
@@ -100,6 +106,8 @@ constexpr int16_t OperationNotAllowed = 41;
 constexpr int16_t KeyNotGiven = 44; // a key call without a key (raised by TWinBtr itself)
 constexpr int16_t InconsistentKeyFlags = 45;
 constexpr int16_t AccessDenied = 46;
+// A record read of a legacy file whose data is encrypted under an owner name, opened without one.
+constexpr int16_t OwnerNameRequired = 51;
 constexpr int16_t InvalidCollatingSequence = 48;
 constexpr int16_t KeyTypeError = 49;
 constexpr int16_t AutoincrementError = 55;
@@ -210,6 +218,8 @@ constexpr const char* statusText(int16_t code)
         return "inconsistent key flags";
     case status::AccessDenied:
         return "access denied";
+    case status::OwnerNameRequired:
+        return "owner name required";
     case status::InvalidCollatingSequence:
         return "invalid collating sequence";
     case status::KeyTypeError:

@@ -10,6 +10,14 @@ std::string cannotDo(const std::string& what, const std::string& name, int16_t s
     return what + " " + name + ": " + statusWords(status) + ".";
 }
 
+std::string cannotDo(
+    const std::string& what, const std::string& name, int16_t status, const std::string& reason)
+{
+    if (reason.empty())
+        return cannotDo(what, name, status);
+    return what + " " + name + ": " + statusWords(status) + ": " + reason + ".";
+}
+
 std::string copyStopped(const std::string& what, const std::string& name, int16_t status,
     const CopyOutcome& outcome, const std::string& destination)
 {

@@ -12,6 +12,10 @@ std::string statusWords(int16_t status);
 
 // "Cannot create D.BTR: page size error (status 24)." — what failed, on which file, and why.
 std::string cannotDo(const std::string& what, const std::string& name, int16_t status);
+// The same with the record manager's reason after the status, when it gave one: "Cannot open
+// X.DAT: not a data file (status 30): version 7.x files are not read."
+std::string cannotDo(
+    const std::string& what, const std::string& name, int16_t status, const std::string& reason);
 
 // The message of a copy that stopped: what failed on which file, and how many records the
 // destination gained. The count is the destination's own: a full disk drops the writes not yet

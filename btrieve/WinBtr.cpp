@@ -3,6 +3,7 @@
 #include "DefinitionLayout.h"
 #include "LittleEndian.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -287,4 +288,15 @@ uint16_t TWinBtr::IndexCount()
 {
     uint16_t count = 0;
     return GetIndexCount(count) == btr::status::Success ? count : 0;
+}
+
+std::string TWinBtr::Reason()
+{
+    char text[1024];
+    uint16_t length = sizeof text;
+    uint8_t key[btr::KeyBufferSize] = {};
+    const int16_t s = callManager(btr::op::Reason, text, &length, key, 0);
+    if (s != btr::status::Success && s != btr::status::DataBufferTooShort)
+        return {};
+    return std::string(text, std::min<size_t>(length, sizeof text));
 }

@@ -8,6 +8,7 @@
 #include "BtrCall.h"
 
 #include <cstdint>
+#include <string>
 
 class TWinBtr
 {
@@ -52,6 +53,10 @@ public:
     int16_t GetIndexCount(uint16_t& count);
     int32_t RecordCount();
     uint16_t IndexCount();
+    // Why the record manager answered the last call as it did, in its words ("compressed records
+    // of version 9.5 ..."); empty when it gave no reason, or when the record manager linked is
+    // one that has no such operation. Leaves Status and every buffer as they were.
+    std::string Reason();
 
     // The object's state, public so that a command can fill the key buffer, choose the key
     // number, point the next data call at another buffer or read the record between calls, as

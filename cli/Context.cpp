@@ -30,10 +30,11 @@ bool openFile(Context& ctx, TWinBtr& file, const std::string& name)
     if (file.Open(name.c_str(), "", btr::mode::Normal) == btr::status::Success)
         return true;
     const int16_t status = file.GetStatus();
+    const std::string reason = file.Reason();
     // An Open whose Stat failed leaves the file open; it is of no use to the command.
     if (file.IsOpen)
         file.Close();
-    ctx.fail(cannotDo("Cannot open", name, status));
+    ctx.fail(cannotDo("Cannot open", name, status, reason));
     return false;
 }
 

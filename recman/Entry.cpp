@@ -9,6 +9,7 @@
 #include "LegacyDataFile.h"
 #include "LittleEndian.h"
 #include "Posix.h"
+#include "Reason.h"
 #include "Store.h"
 
 #include <algorithm>
@@ -109,6 +110,7 @@ private:
     int16_t open(void* posBlock, const void* data, const uint16_t* dataLength, void* keyBuffer,
         uint8_t keyLength, uint8_t keyNumber);
     int16_t salvageReport(Handle& h, void* data, uint16_t* dataLength);
+    static int16_t reason(void* data, uint16_t* dataLength);
     int16_t close(Handle& h, void* posBlock);
     int16_t create(
         void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber);
@@ -191,6 +193,9 @@ int Manager::fileOf(uint64_t device, uint64_t inode) const
 int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLength,
     void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
 {
+    if (op == btr::op::Reason)
+        return reason(data, dataLength);
+    forgetReason();
     commitDueBundles();
     switch (op) {
     case btr::op::Open:
@@ -510,6 +515,17 @@ int16_t Manager::salvageReport(Handle& h, void* data, uint16_t* dataLength)
     std::memcpy(data, report.data(), n);
     *dataLength = static_cast<uint16_t>(report.size());
     return report.size() > n ? st::DataBufferTooShort : st::Success;
+}
+
+int16_t Manager::reason(void* data, uint16_t* dataLength)
+{
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    const std::string& text = lastReason();
+    const size_t n = std::min<size_t>(text.size(), *dataLength);
+    std::memcpy(data, text.data(), n);
+    *dataLength = static_cast<uint16_t>(std::min<size_t>(text.size(), 0xffff));
+    return text.size() > n ? st::DataBufferTooShort : st::Success;
 }
 
 int16_t Manager::position(Handle& h, void* data, uint16_t* dataLength)

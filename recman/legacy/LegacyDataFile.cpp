@@ -2,6 +2,7 @@
 
 #include "KeyOrder.h"
 #include "LittleEndian.h"
+#include "Reason.h"
 
 #include <algorithm>
 #include <cstring>
@@ -199,17 +200,21 @@ std::unique_ptr<DataFile> openLegacySalvage(
     request.wholeOnly = wholeOnly;
     request.given = given;
     auto file = legacy::LegacyFile::openSalvage(path, request, status, reason);
-    if (!file)
+    if (!file) {
+        explain(std::move(reason));
         return nullptr;
+    }
     return std::make_unique<legacy::LegacyDataFile>(std::move(file));
 }
 
 std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& status)
 {
-    std::string reason; // the status says enough to the caller; the reason serves diagnostics
+    std::string reason;
     auto file = legacy::LegacyFile::open(path, status, reason);
-    if (!file)
+    if (!file) {
+        explain(std::move(reason));
         return nullptr;
+    }
     return std::make_unique<legacy::LegacyDataFile>(std::move(file));
 }
 

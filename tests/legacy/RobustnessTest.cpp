@@ -1,5 +1,6 @@
 // Files the reader must refuse, damaged files it must survive, and files it must leave untouched.
 #include "ByteVector.h"
+#include "EntryCalls.h"
 #include "Fixtures.h"
 #include "KeyOrder.h"
 #include "LegacyFile.h"
@@ -125,6 +126,20 @@ TEST_P(RefusalTest, AnswersAStatusAndSaysWhy)
     EXPECT_EQ(LegacyFile::open(dir.path("FILE.DAT"), status, reason), nullptr);
     EXPECT_EQ(status, r.status);
     EXPECT_NE(reason.find(r.reasonHas), std::string::npos) << reason;
+
+    // Through the entry point the same status, and the same words from its Reason operation;
+    // the next call forgets them.
+    legacytest::Btr file;
+    EXPECT_EQ(file.open(dir.path("FILE.DAT")), r.status);
+    ASSERT_EQ(file.call(btr::op::Reason, 0, 1024), 0);
+    EXPECT_EQ(std::string(file.data.begin(), file.data.begin() + file.length), reason);
+    if (!reason.empty()) {
+        EXPECT_EQ(file.call(btr::op::Reason, 0, 1), btr::status::DataBufferTooShort);
+        EXPECT_EQ(file.length, reason.size());
+    }
+    EXPECT_EQ(file.call(btr::op::Stat), btr::status::FileNotOpen);
+    ASSERT_EQ(file.call(btr::op::Reason, 0, 1024), 0);
+    EXPECT_EQ(file.length, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RefusalTest, testing::ValuesIn(refusals),
