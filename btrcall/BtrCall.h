@@ -55,9 +55,22 @@ constexpr uint16_t SalvageReport = 0x5652;
 // one) as it did, in words: which version or feature of a file it does not read, which page of a
 // damaged file gave out. The data buffer receives the text (UTF-8, no terminating NUL) and the
 // data length its length, 0 when there is no reason to give; as much as fits and 22 when the
-// buffer is shorter. The other parameters are not looked at, and no file needs to be open.
+// buffer is shorter. The first byte of the key buffer receives what kind of reason it is (namespace
+// reason below). The other parameters are not looked at, and no file needs to be open.
 constexpr uint16_t Reason = 0x5653;
 } // namespace op
+
+// The kinds of reason op::Reason tells apart, so that a program going through a directory can sort
+// what it could not read: files that are no record-manager files at all, files of a version or
+// with a feature not read, damaged files, files whose records need the owner name.
+namespace reason {
+constexpr uint8_t None = 0;
+constexpr uint8_t NotADataFile = 1; // no control record of any version: not a record-manager file
+constexpr uint8_t NotRead = 2;      // a record-manager file of a version or feature not read
+constexpr uint8_t Damaged = 3;      // a record-manager file that disagrees with itself
+constexpr uint8_t OwnerName = 4;    // records encrypted under an owner name not given at Open
+constexpr uint8_t Other = 5;        // anything else (a file-system failure, a bad argument)
+} // namespace reason
 
 // Open modes, passed in the key number of Open.
 namespace mode {

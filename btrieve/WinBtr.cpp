@@ -290,12 +290,16 @@ uint16_t TWinBtr::IndexCount()
     return GetIndexCount(count) == btr::status::Success ? count : 0;
 }
 
-std::string TWinBtr::Reason()
+std::string TWinBtr::Reason(uint8_t* kind)
 {
     char text[1024];
     uint16_t length = sizeof text;
     uint8_t key[btr::KeyBufferSize] = {};
     const int16_t s = callManager(btr::op::Reason, text, &length, key, 0);
+    if (kind)
+        *kind = s == btr::status::Success || s == btr::status::DataBufferTooShort
+            ? key[0]
+            : btr::reason::None;
     if (s != btr::status::Success && s != btr::status::DataBufferTooShort)
         return {};
     return std::string(text, std::min<size_t>(length, sizeof text));

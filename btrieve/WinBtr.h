@@ -55,8 +55,10 @@ public:
     uint16_t IndexCount();
     // Why the record manager answered the last call as it did, in its words ("compressed records
     // of version 9.5 ..."); empty when it gave no reason, or when the record manager linked is
-    // one that has no such operation. Leaves Status and every buffer as they were.
-    std::string Reason();
+    // one that has no such operation. Leaves Status and every buffer as they were. `kind`, when
+    // given, receives what kind of reason it is (btr::reason: not a record-manager file, a version
+    // or feature not read, damaged, owner name needed), btr::reason::None when there is none.
+    std::string Reason(uint8_t* kind = nullptr);
 
     // The object's state, public so that a command can fill the key buffer, choose the key
     // number, point the next data call at another buffer or read the record between calls, as

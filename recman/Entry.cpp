@@ -110,7 +110,7 @@ private:
     int16_t open(void* posBlock, const void* data, const uint16_t* dataLength, void* keyBuffer,
         uint8_t keyLength, uint8_t keyNumber);
     int16_t salvageReport(Handle& h, void* data, uint16_t* dataLength);
-    static int16_t reason(void* data, uint16_t* dataLength);
+    static int16_t reason(void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength);
     int16_t close(Handle& h, void* posBlock);
     int16_t create(
         void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber);
@@ -194,7 +194,7 @@ int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLen
     void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
 {
     if (op == btr::op::Reason)
-        return reason(data, dataLength);
+        return reason(data, dataLength, keyBuffer, keyLength);
     forgetReason();
     commitDueBundles();
     switch (op) {
@@ -517,10 +517,12 @@ int16_t Manager::salvageReport(Handle& h, void* data, uint16_t* dataLength)
     return report.size() > n ? st::DataBufferTooShort : st::Success;
 }
 
-int16_t Manager::reason(void* data, uint16_t* dataLength)
+int16_t Manager::reason(void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength)
 {
     if (!data || !dataLength)
         return st::InvalidOperation;
+    if (keyBuffer && keyLength > 0)
+        static_cast<uint8_t*>(keyBuffer)[0] = lastReasonKind();
     const std::string& text = lastReason();
     const size_t n = std::min<size_t>(text.size(), *dataLength);
     std::memcpy(data, text.data(), n);

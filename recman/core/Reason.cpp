@@ -5,12 +5,19 @@ namespace recman {
 namespace {
 
 thread_local std::string reason;
+thread_local uint8_t reasonKind = 0;
 
 } // namespace
 
-void explain(std::string text)
+void explain(uint8_t kind, std::string text)
 {
+    reasonKind = kind;
     reason = std::move(text);
+}
+
+uint8_t lastReasonKind()
+{
+    return reasonKind;
 }
 
 const std::string& lastReason()
@@ -20,6 +27,7 @@ const std::string& lastReason()
 
 void forgetReason()
 {
+    reasonKind = 0;
     reason.clear();
 }
 

@@ -4,12 +4,15 @@
 // errno is: a worker that owns its own handles never sees another thread's reasons.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace recman {
 
-void explain(std::string text);
+// `kind`: one of btr::reason's kinds.
+void explain(uint8_t kind, std::string text);
 const std::string& lastReason();
+uint8_t lastReasonKind();
 void forgetReason();
 
 } // namespace recman

@@ -192,6 +192,22 @@ int16_t LegacyDataFile::salvageReport(std::vector<uint8_t>& out)
 
 namespace recman {
 
+namespace {
+
+// Why a legacy open failed, with the kind of reason its status and the file's first page give.
+void explainRefusal(const std::string& path, int16_t status, std::string reason)
+{
+    uint8_t kind = btr::reason::Other;
+    if (status == btr::status::IoError)
+        kind = btr::reason::Damaged;
+    else if (status == btr::status::NotADataFile)
+        kind = legacy::LegacyFile::carriesControlRecord(path) ? btr::reason::NotRead
+                                                              : btr::reason::NotADataFile;
+    explain(kind, std::move(reason));
+}
+
+} // namespace
+
 std::unique_ptr<DataFile> openLegacySalvage(
     const std::string& path, bool wholeOnly, const Definition* given, int16_t& status)
 {
@@ -201,7 +217,7 @@ std::unique_ptr<DataFile> openLegacySalvage(
     request.given = given;
     auto file = legacy::LegacyFile::openSalvage(path, request, status, reason);
     if (!file) {
-        explain(std::move(reason));
+        explainRefusal(path, status, std::move(reason));
         return nullptr;
     }
     return std::make_unique<legacy::LegacyDataFile>(std::move(file));
@@ -212,7 +228,7 @@ std::unique_ptr<DataFile> openLegacyFile(const std::string& path, int16_t& statu
     std::string reason;
     auto file = legacy::LegacyFile::open(path, status, reason);
     if (!file) {
-        explain(std::move(reason));
+        explainRefusal(path, status, std::move(reason));
         return nullptr;
     }
     return std::make_unique<legacy::LegacyDataFile>(std::move(file));

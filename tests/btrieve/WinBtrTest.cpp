@@ -424,6 +424,24 @@ TEST_F(WinBtrTest, GetPositionIsZeroOnFailure)
     EXPECT_EQ(fake::calls()[0].offeredLength, 4);
 }
 
+TEST_F(WinBtrTest, ReasonAsksAfterAFailureAndLeavesItsStatus)
+{
+    TWinBtr file;
+    fake::scriptStatus(btr::status::NotADataFile);
+    EXPECT_EQ(file.Open("X.DAT", "", 0), btr::status::NotADataFile);
+    const std::string why = "version 7.x files are not read";
+    fake::script(fake::Reply {0, std::vector<uint8_t>(why.begin(), why.end()), int(why.size())});
+    uint8_t kind = 99;
+    EXPECT_EQ(file.Reason(&kind), why);
+    EXPECT_EQ(kind, btr::reason::None); // the fake writes no kind into the key buffer
+    EXPECT_EQ(file.GetStatus(), btr::status::NotADataFile);
+    EXPECT_EQ(fake::calls().back().op, btr::op::Reason);
+    // A record manager that does not know the operation gives no reason.
+    fake::scriptStatus(btr::status::InvalidOperation);
+    EXPECT_EQ(file.Reason(&kind), "");
+    EXPECT_EQ(kind, btr::reason::None);
+}
+
 TEST_F(WinBtrTest, CallByKeyPlacesTheKeyOrRefuses)
 {
     TWinBtr file;

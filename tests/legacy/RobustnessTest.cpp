@@ -133,6 +133,12 @@ TEST_P(RefusalTest, AnswersAStatusAndSaysWhy)
     EXPECT_EQ(file.open(dir.path("FILE.DAT")), r.status);
     ASSERT_EQ(file.call(btr::op::Reason, 0, 1024), 0);
     EXPECT_EQ(std::string(file.data.begin(), file.data.begin() + file.length), reason);
+    // What kind of refusal: damage, a file of the vendor's engine not read, or no such file.
+    const bool controlRecord = LegacyFile::carriesControlRecord(dir.path("FILE.DAT"));
+    EXPECT_EQ(file.key[0],
+        r.status == btr::status::IoError ? btr::reason::Damaged
+            : controlRecord              ? btr::reason::NotRead
+                                         : btr::reason::NotADataFile);
     if (!reason.empty()) {
         EXPECT_EQ(file.call(btr::op::Reason, 0, 1), btr::status::DataBufferTooShort);
         EXPECT_EQ(file.length, reason.size());
