@@ -39,6 +39,10 @@ const char* sourceName(Source s)
         return "filler";
     case Source::VariablePart:
         return "variable";
+    case Source::Inferred:
+        return "inferred";
+    case Source::LayoutFile:
+        return "layout";
     }
     return "";
 }
@@ -222,6 +226,20 @@ Kind appendField(
         return Kind::Bytes;
     }
     return appendValue(f.type, record + f.offset, f.length, decoder, out);
+}
+
+void countInvalid(const Layout& layout, const uint8_t* record, size_t length, TextDecoder& decoder,
+    std::vector<uint64_t>& invalid, std::string& scratch)
+{
+    invalid.resize(layout.fields.size());
+    for (size_t i = 0; i < layout.fields.size(); ++i) {
+        const Field& f = layout.fields[i];
+        if (f.hex() && f.offset + size_t(f.length) <= length)
+            continue;
+        scratch.clear();
+        if (appendField(f, record, length, decoder, scratch) == Kind::Invalid)
+            ++invalid[i];
+    }
 }
 
 } // namespace fields

@@ -1,5 +1,6 @@
-// A file's field layout: the named, typed fields its records are read as, from a data dictionary
-// or from the file's keys, completed so that every byte of every record belongs to a field.
+// A file's field layout: the named, typed fields its records are read as, from a data dictionary,
+// from the file's keys, inferred from its records or read from a layout file, completed so that
+// every byte of every record belongs to a field.
 //
 // Bytes of the fixed part that no field covers become `filler_<position>` fields (hex, the
 // position 1-based as in definitions); a variable-length file's records end in one
@@ -16,7 +17,9 @@
 
 namespace fields {
 
-enum class Source : uint8_t { Dictionary, Key, Filler, VariablePart };
+// Where a field came from: a dictionary, a key, inference from the records (with evidence), a
+// layout file that did not say; fillers and the variable part are what is left.
+enum class Source : uint8_t { Dictionary, Key, Filler, VariablePart, Inferred, LayoutFile };
 
 const char* sourceName(Source s);
 
@@ -30,6 +33,8 @@ struct Field
     uint32_t length = 0; // the variable part: 0, it runs to the record's end
     ValueType type;
     Source source = Source::Key;
+    // Why an inferred field was proposed: how many records agreed, the values' range or examples.
+    std::string evidence;
 
     uint32_t position() const { return offset + 1; }
     bool hex() const { return source == Source::Filler || source == Source::VariablePart; }
@@ -77,5 +82,12 @@ void setRecordShape(Layout& layout, const spec::SpecBuffer& stat);
 // record's end is the hex of the bytes the record holds of it, Invalid.
 Kind appendField(
     const Field& f, const uint8_t* record, size_t length, TextDecoder& decoder, std::string& out);
+
+// Adds one to invalid[i] for each field i of the layout whose value in this record is not valid
+// for its type (what an export writes as hex and counts). `scratch` holds the values' text on
+// the way and is reused, so that counting over every record of a file allocates nothing once it
+// has grown.
+void countInvalid(const Layout& layout, const uint8_t* record, size_t length, TextDecoder& decoder,
+    std::vector<uint64_t>& invalid, std::string& scratch);
 
 } // namespace fields

@@ -1,0 +1,46 @@
+// Layout files: the JSON `varnok-cli fields --json` prints, kept by a person, corrected by hand
+// and read back to export with. Written and read here only.
+//
+// The shape: one object with file, origin, table, recordLength, variableLength and fields, an
+// array of objects with name, position (from 1), length (null for the variable part), type (a
+// description file's type name, or "hex"), decimals, signed (true for a 1-byte integer read as
+// signed; left out otherwise), source and evidence (a string for inferred fields, else null).
+//
+// Read back: a field is its name, position, length, type, decimals and signed; source and
+// evidence are kept as written. Fields may overlap. Hex fields named filler_<N> and the variable
+// part are made afresh from the file (bytes no field covers become fillers again); a hex field
+// given another name is kept under it. Members the reader does not know are passed over.
+#pragma once
+
+#include "Layout.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace fields {
+
+using LayoutJson = nlohmann::ordered_json;
+
+// The layout of the file `file` as JSON.
+LayoutJson layoutJson(const Layout& layout, const std::string& file);
+
+struct LayoutRead
+{
+    Layout layout;
+    // Why the text is not a layout for the file, naming the field (or the line and column of
+    // malformed JSON); empty when it is.
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+// Reads a layout file's text as the layout of records of `recordLength` bytes (with a variable
+// part after them when `variableLength`). Refused, with nothing of it kept: text that is not JSON,
+// a field without a name or with a name used before (in any case), an unknown type, a length its
+// type does not take, a field past the end of a fixed-length record, a variable part in a file
+// without one, a recordLength other than the file's. `origin` says where the layout came from.
+LayoutRead parseLayout(
+    std::string_view text, uint32_t recordLength, bool variableLength, const std::string& origin);
+
+} // namespace fields
