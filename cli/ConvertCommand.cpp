@@ -126,17 +126,8 @@ public:
         if (!openFile(ctx_, file, job.file))
             return;
         fields::Layout layout;
-        if (job.table) {
-            if (file.Stat() != btr::status::Success) {
-                ctx_.fail(cannotDo("Cannot read the definition of", job.file, file.GetStatus()));
-                return;
-            }
-            layout = fields::tableLayout(*job.dictionary, *job.table, statBuffer(file));
-            for (const std::string& n : layout.notes)
-                ctx_.note(job.file + ": " + n);
-        } else if (!fileLayout(ctx_, file, job.file, opt_.fields, layout)) {
+        if (!jobLayout(job, file, layout))
             return;
-        }
         const std::string table = uniqueName(tableName(layout, job.file));
         std::string error;
         if (!db_.exec("BEGIN IMMEDIATE", error)) {
@@ -166,6 +157,32 @@ public:
     }
 
 private:
+    // The layout of a job's file: its layout file when --layout gives one for it, the
+    // dictionary's table (with --infer, inferred further), or what fields shows for it.
+    bool jobLayout(const Job& job, TWinBtr& file, fields::Layout& layout)
+    {
+        FieldOptions options = opt_.fields;
+        if (!options.layout.empty()) {
+            const std::string path = layoutFileFor(options.layout, job.file);
+            // A directory of layouts need not hold one for every file.
+            if (path.empty())
+                options.layout.clear();
+        }
+        if (job.table && options.layout.empty() && !options.keysOnly) {
+            if (file.Stat() != btr::status::Success) {
+                ctx_.fail(cannotDo("Cannot read the definition of", job.file, file.GetStatus()));
+                return false;
+            }
+            layout = fields::tableLayout(*job.dictionary, *job.table, statBuffer(file));
+            if (options.infer && !inferFields(ctx_, file, job.file, options.encoding, layout))
+                return false;
+            for (const std::string& n : layout.notes)
+                ctx_.note(job.file + ": " + n);
+            return true;
+        }
+        return fileLayout(ctx_, file, job.file, options, layout);
+    }
+
     std::string uniqueName(const std::string& wanted)
     {
         std::string name = wanted;

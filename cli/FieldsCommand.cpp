@@ -1,6 +1,9 @@
-// fields FILE: the field layout a file's records are read as.
+// fields FILE: the field layout a file's records are read as, with the evidence for inferred
+// fields and, with --sample N, the first records' values under it.
 // tables DIR: the tables a data dictionary names, with their files and record counts.
 #include "Commands.h"
+#include "CopyRecords.h"
+#include "LayoutFile.h"
 #include "Messages.h"
 #include "ReadOptions.h"
 
@@ -20,7 +23,11 @@ struct FieldsCommandOptions
     std::string file;
     FieldOptions fields;
     bool json = false;
+    uint32_t sample = 0;
 };
+
+// How many characters of a value the sample table shows.
+constexpr size_t SampleWidth = 24;
 
 struct TablesOptions
 {
@@ -47,52 +54,116 @@ std::string columns(const std::vector<std::vector<std::string>>& rows)
         std::string line;
         for (size_t i = 0; i < row.size(); ++i)
             line += i + 1 < row.size() ? fmt::format("{:<{}}  ", row[i], width[i]) : row[i];
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
         text += line + "\n";
     }
     return text;
 }
 
+// A value cut to what a table cell shows, on one line.
+std::string cell(const std::string& value)
+{
+    std::string out;
+    size_t characters = 0;
+    for (const char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u & 0xC0) != 0x80 && ++characters > SampleWidth) {
+            out += "...";
+            break;
+        }
+        out += u < 0x20 ? ' ' : c;
+    }
+    return out;
+}
+
+// The first n records in physical order, each as its fields' values (null for a null value).
+bool sampleValues(Context& ctx, TWinBtr& file, const std::string& name,
+    const fields::Layout& layout, fields::TextDecoder& decoder, uint32_t n,
+    std::vector<std::vector<Json>>& rows)
+{
+    file.UseStep = true;
+    std::string value;
+    const int16_t status = readEveryRecord(file, [&] {
+        std::vector<Json> row;
+        for (const fields::Field& f : layout.fields) {
+            value.clear();
+            const fields::Kind kind
+                = fields::appendField(f, file.Buffer, file.ReturnedLength, decoder, value);
+            row.push_back(kind == fields::Kind::Null ? Json() : Json(value));
+        }
+        rows.push_back(std::move(row));
+        return rows.size() < n;
+    });
+    if (status != btr::status::Success && status != btr::status::EndOfFile) {
+        ctx.fail(cannotDo("Cannot read", name, status, file.Reason()));
+        return false;
+    }
+    return true;
+}
+
 void runFields(Context& ctx, const FieldsCommandOptions& opt)
 {
+    fields::TextDecoder decoder(opt.fields.encoding);
+    if (!decoder.valid()) {
+        ctx.fail(decoder.error());
+        return;
+    }
     TWinBtr file;
     if (!openFile(ctx, file, opt.file))
         return;
     fields::Layout layout;
-    const bool ok = fileLayout(ctx, file, opt.file, opt.fields, layout);
+    bool ok = fileLayout(ctx, file, opt.file, opt.fields, layout);
+    std::vector<std::vector<Json>> sample;
+    if (ok && opt.sample > 0)
+        ok = sampleValues(ctx, file, opt.file, layout, decoder, opt.sample, sample);
     file.Close();
     if (!ok)
         return;
     if (opt.json) {
-        Json j;
-        j["file"] = opt.file;
-        j["origin"] = layout.origin;
-        j["table"] = layout.table.empty() ? Json() : Json(layout.table);
-        j["recordLength"] = layout.recordLength;
-        j["variableLength"] = layout.variableLength;
-        Json list = Json::array();
-        for (const fields::Field& f : layout.fields) {
-            Json e;
-            e["name"] = f.name;
-            e["position"] = f.position();
-            e["length"] = f.source == fields::Source::VariablePart ? Json() : Json(f.length);
-            e["type"] = fields::typeName(f);
-            e["decimals"] = f.type.decimals;
-            e["source"] = fields::sourceName(f.source);
-            list.push_back(std::move(e));
+        fields::LayoutJson j = fields::layoutJson(layout, opt.file);
+        if (opt.sample > 0) {
+            Json records = Json::array();
+            for (const std::vector<Json>& row : sample) {
+                Json record = Json::object();
+                for (size_t i = 0; i < row.size(); ++i)
+                    record[layout.fields[i].name] = row[i];
+                records.push_back(std::move(record));
+            }
+            j["sample"] = std::move(records);
         }
-        j["fields"] = std::move(list);
         fmt::print(ctx.io.out, "{}\n", dump(j));
         return;
     }
+    const bool evidence = std::any_of(layout.fields.begin(), layout.fields.end(),
+        [](const fields::Field& f) { return !f.evidence.empty(); });
     std::vector<std::vector<std::string>> rows {
         {"name", "position", "length", "type", "decimals", "source"}};
+    if (evidence)
+        rows[0].push_back("evidence");
     for (const fields::Field& f : layout.fields) {
         rows.push_back({f.name, std::to_string(f.position()),
             f.source == fields::Source::VariablePart ? "rest" : std::to_string(f.length),
             fields::typeName(f), std::to_string(f.type.decimals), fields::sourceName(f.source)});
+        if (evidence)
+            rows.back().push_back(f.evidence);
     }
     fmt::print(ctx.io.out, "{}: {} bytes{}, fields from {}\n{}", opt.file, layout.recordLength,
         layout.variableLength ? " and a variable part" : "", layout.origin, columns(rows));
+    if (opt.sample == 0)
+        return;
+    // The sample turned on its side: a row per field, a column per record.
+    std::vector<std::vector<std::string>> values {{"name"}};
+    for (size_t r = 0; r < sample.size(); ++r)
+        values[0].push_back(std::to_string(r + 1));
+    for (size_t i = 0; i < layout.fields.size(); ++i) {
+        values.push_back({layout.fields[i].name});
+        for (const std::vector<Json>& row : sample)
+            values.back().push_back(row[i].is_null() ? "" : cell(row[i].get<std::string>()));
+    }
+    fmt::print(ctx.io.out, "\nThe first {}:\n{}",
+        sample.size() == 1 ? std::string("record") : std::to_string(sample.size()) + " records",
+        columns(values));
 }
 
 void runTables(Context& ctx, const TablesOptions& opt)
@@ -153,8 +224,13 @@ Command addFieldsCommand(CLI::App& app, Context& ctx)
     auto opt = std::make_shared<FieldsCommandOptions>();
     CLI::App* cmd = app.add_subcommand("fields", "Show the fields a file's records are read as");
     cmd->add_option("FILE", opt->file, "The data file")->required();
-    addFieldOptions(cmd, opt->fields, true, false);
-    cmd->add_flag("--json", opt->json, "One JSON object, for scripts");
+    addFieldOptions(cmd, opt->fields);
+    cmd->add_flag("--json", opt->json,
+        "One JSON object, for scripts: kept in a file, edited and given to --layout, it is read "
+        "back as it is");
+    cmd->add_option("--sample", opt->sample,
+           "Also show the first N records' values (physical order) under the layout")
+        ->check(CLI::Range(1, 1000));
     return {cmd, [&ctx, opt] { runFields(ctx, *opt); }};
 }
 

@@ -276,7 +276,7 @@ LayoutChoice chooseLayout(const std::string& name, const spec::SpecBuffer& stat,
         if (asked)
             choice.error = read.error;
         else if (read.present)
-            choice.notes.push_back(read.error + " The fields come from the keys.");
+            choice.notes.push_back(read.error + " The file is read without it.");
         if (!asked)
             choice.layout = keyLayout(stat);
         return choice;

@@ -43,26 +43,29 @@ _varnok_cli()
             options="--save --definition --whole-only --json"
             ;;
         fields)
-            options="--json --dictionary --table"
+            options="--json --sample --encoding --dictionary --table --infer --keys-only --layout"
             case $prev in
                 --dictionary) _filedir -d; return ;;
-                --table) return ;;
+                --layout) _filedir; return ;;
+                --table | --sample | --encoding) return ;;
             esac
             ;;
         tables) options="--json" ;;
         export)
-            options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table"
+            options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table --infer --keys-only --layout"
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W "csv jsonl sql" -- "$cur")); return ;;
                 --dialect) COMPREPLY=($(compgen -W "sqlite postgresql" -- "$cur")); return ;;
                 --dictionary) _filedir -d; return ;;
+                --layout) _filedir; return ;;
                 -d | --delimiter | --null | -k | --key | --encoding | --table) return ;;
             esac
             ;;
         convert)
-            options="--into --encoding --dictionary"
+            options="--into --encoding --dictionary --infer --keys-only --layout"
             case $prev in
                 --dictionary) _filedir -d; return ;;
+                --layout) _filedir; return ;;
                 --encoding) return ;;
             esac
             ;;
