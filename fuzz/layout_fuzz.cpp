@@ -1,0 +1,152 @@
+// The layout-file reader against any text, and inference against any records. The input's first
+// byte chooses: 'L' a layout file (then the record length, 16 bits, a byte whose low bit says
+// variable-length, and the text), 'I' records to infer from (then the record length, 16 bits, and
+// the records, each that long but the last). A layout read must cover every byte of the fixed
+// part, name each field once in any case, and write back to itself; a refused one leaves
+// nothing. An inferred layout must cover every byte of the fixed part exactly once and write back
+// to itself as well.
+#include "FuzzSupport.h"
+#include "Inference.h"
+#include "LayoutFile.h"
+#include "LittleEndian.h"
+
+#include <set>
+
+namespace {
+
+constexpr uint8_t LayoutMark = 'L';
+constexpr uint8_t RecordsMark = 'I';
+constexpr uint32_t MostRecordLength = 4096;
+constexpr size_t MostRecords = 2000;
+
+fuzz::Bytes header(uint8_t mark, uint16_t recordLength, uint8_t variable = 0)
+{
+    fuzz::Bytes b {mark, 0, 0};
+    btr::le::put16(b.data() + 1, recordLength);
+    if (mark == LayoutMark)
+        b.push_back(variable);
+    return b;
+}
+
+std::string describe(const fields::Field& f)
+{
+    return f.name + "@" + std::to_string(f.offset) + "+" + std::to_string(f.length) + ":"
+        + std::to_string(f.type.type) + "/" + std::to_string(f.type.decimals) + "/"
+        + std::to_string(f.type.signedByte) + "/" + fields::sourceName(f.source) + "/" + f.evidence;
+}
+
+void checkLayout(const fields::Layout& layout, bool exactlyOnce)
+{
+    std::vector<int> cover(layout.recordLength, 0);
+    std::set<std::string> names;
+    for (const fields::Field& f : layout.fields) {
+        if (!names.insert(fields::lowerCase(f.name)).second)
+            fuzz::fail("a name used twice: " + f.name);
+        for (uint64_t i = f.offset; i < uint64_t(f.offset) + f.length && i < layout.recordLength;
+             ++i)
+            ++cover[size_t(i)];
+    }
+    for (uint32_t i = 0; i < layout.recordLength; ++i) {
+        if (cover[i] == 0 || (exactlyOnce && cover[i] != 1))
+            fuzz::fail(
+                "byte " + std::to_string(i) + " covered " + std::to_string(cover[i]) + " times");
+    }
+    // What is written reads back as the same layout.
+    const std::string text = fields::layoutJson(layout, "F").dump();
+    const fields::LayoutRead again
+        = fields::parseLayout(text, layout.recordLength, layout.variableLength, "again");
+    if (!again.ok())
+        fuzz::fail("a written layout is refused: " + again.error + "\n" + text);
+    if (again.layout.fields.size() != layout.fields.size())
+        fuzz::fail("a written layout reads back with other fields:\n" + text);
+    for (size_t i = 0; i < layout.fields.size(); ++i) {
+        if (describe(again.layout.fields[i]) != describe(layout.fields[i]))
+            fuzz::fail("field " + describe(layout.fields[i]) + " reads back as "
+                + describe(again.layout.fields[i]));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    fuzz::seedsRequested(argc, argv, [](const fuzz::SeedSink& sink) {
+        auto text = [&](const std::string& name, uint16_t length, uint8_t variable,
+                        const std::string& json) {
+            fuzz::Bytes b = header(LayoutMark, length, variable);
+            b.insert(b.end(), json.begin(), json.end());
+            sink(name, b);
+        };
+        text("edited", 40, 0,
+            R"({"file": "A.BTR", "recordLength": 40, "fields": [
+            {"name": "Id", "position": 1, "length": 4, "type": "integer", "source": "key"},
+            {"name": "Name", "position": 5, "length": 16, "type": "zstring"},
+            {"name": "Initial", "position": 5, "length": 1, "type": "string"},
+            {"name": "filler_21", "position": 21, "length": 4, "type": "hex"},
+            {"name": "Price", "position": 25, "length": 6, "type": "decimal", "decimals": 2},
+            {"name": "Flag", "position": 31, "length": 1, "type": "bit", "decimals": 7},
+            {"name": "Small", "position": 32, "length": 1, "type": "integer", "signed": true},
+            {"name": "When", "position": 33, "length": 8, "type": "timestamp",
+             "evidence": "valid in 3 of 3 records"}]})");
+        text("variable", 10, 1,
+            R"({"fields": [{"name": "memo", "position": 11, "length": 30, "type": "note"},
+            {"name": "rest", "position": 11, "length": null, "type": "hex"}]})");
+        text("refused", 8, 0,
+            R"({"fields": [{"name": "a", "position": 7, "length": 4, "type": "float"}]})");
+        // Inferred layouts of records of every kind, as text, and the records themselves.
+        fuzz::Bytes records = header(RecordsMark, 24);
+        fields::RecordSample sample(24);
+        for (uint32_t r = 0; r < 40; ++r) {
+            uint8_t rec[24] = {};
+            btr::le::put32(rec, r + 1);
+            const std::string name = r % 3 ? "Smith" : "Jones & Co";
+            std::copy(name.begin(), name.end(), rec + 4);
+            rec[16] = uint8_t(1 + r % 28);
+            rec[17] = uint8_t(1 + r % 12);
+            btr::le::put16(rec + 18, uint16_t(1980 + r));
+            btr::le::put32(rec + 20, r * 1000);
+            records.insert(records.end(), rec, rec + sizeof rec);
+            sample.add(rec, sizeof rec);
+        }
+        sink("records", records);
+        fields::Layout known;
+        known.recordLength = 24;
+        fields::completeLayout(known);
+        fields::TextDecoder decoder;
+        text("inferred", 24, 0,
+            fields::layoutJson(fields::inferLayout(known, sample, decoder), "A.BTR").dump(1));
+    });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 3)
+        return 0;
+    const uint32_t recordLength = btr::le::get16(data + 1) % (MostRecordLength + 1);
+    if (data[0] == RecordsMark) {
+        fields::RecordSample sample(recordLength);
+        const size_t step = std::max<size_t>(recordLength, 1);
+        for (size_t at = 3; at < size && sample.size() < MostRecords; at += step)
+            sample.add(data + at, std::min(step, size - at));
+        fields::Layout known;
+        known.recordLength = recordLength;
+        fields::completeLayout(known);
+        fields::TextDecoder decoder;
+        const fields::Layout inferred = fields::inferLayout(known, sample, decoder);
+        checkLayout(inferred, true);
+        return 0;
+    }
+    if (data[0] != LayoutMark || size < 4)
+        return 0;
+    const bool variable = data[3] & 1;
+    const std::string_view text(reinterpret_cast<const char*>(data + 4), size - 4);
+    const fields::LayoutRead read = fields::parseLayout(text, recordLength, variable, "fuzz");
+    if (!read.ok()) {
+        if (!read.layout.fields.empty())
+            fuzz::fail("a refused layout left fields");
+        return 0;
+    }
+    checkLayout(read.layout, false);
+    return 0;
+}
