@@ -152,6 +152,10 @@ void runFields(Context& ctx, const FieldsCommandOptions& opt)
         layout.variableLength ? " and a variable part" : "", layout.origin, columns(rows));
     if (opt.sample == 0)
         return;
+    if (sample.empty()) {
+        fmt::print(ctx.io.out, "\nThe file holds no records.\n");
+        return;
+    }
     // The sample turned on its side: a row per field, a column per record.
     std::vector<std::vector<std::string>> values {{"name"}};
     for (size_t r = 0; r < sample.size(); ++r)

@@ -91,6 +91,13 @@ TEST(Infer, AFileWithoutADictionaryShowsNamedTypedFieldsWithEvidence)
                          "filler_33  0000000000000000  0000000000000000\n"),
         std::string::npos)
         << r.out;
+    // An empty file: the keys and a filler, nothing to sample.
+    const std::string empty = writeShop(dir.file("EMPTY.BTR"), 0);
+    r = runCli({"fields", empty, "--sample", "3"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("fields from keys\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nThe file holds no records.\n"), std::string::npos) << r.out;
+
     const Json sampled = Json::parse(runCli({"fields", shop, "--json", "--sample", "1"}).out);
     EXPECT_EQ(sampled["sample"],
         Json::parse(R"([{"key0": "1", "text_5": "Gadget deluxe", "date_21": "1991-02-02",
