@@ -1256,7 +1256,10 @@ std::string evidence(
             continue;
         }
         if (kind == Kind::Number || kind == Kind::Boolean) {
-            const double v = std::strtod(scratch.c_str(), nullptr);
+            // Whatever the locale: the window's toolkit sets one whose decimal point may be a
+            // comma.
+            double v = 0;
+            std::from_chars(scratch.data(), scratch.data() + scratch.size(), v);
             if (!numbers || v < low) {
                 low = v;
                 lowText = scratch;

@@ -15,6 +15,8 @@ using Json = LayoutJson;
 
 constexpr size_t MaxFields = 100000;
 constexpr size_t MaxName = 255;
+// No record is longer than a 16-bit data length says.
+constexpr uint64_t MaxPosition = 65535;
 
 // What a field's type is called in the file: "hex" for fillers and the variable part.
 constexpr const char* HexName = "hex";
@@ -267,8 +269,9 @@ LayoutRead parseLayout(
                   "integer, float, date, decimal, and hex)");
         }
         uint64_t position = 0;
-        if (!e.contains("position") || !wholeNumber(e["position"], 1, UINT32_MAX, position))
-            return refuse("its position is not a whole number from 1");
+        if (!e.contains("position") || !wholeNumber(e["position"], 1, MaxPosition, position))
+            return refuse(
+                "its position is not a whole number from 1 to " + std::to_string(MaxPosition));
         f.offset = uint32_t(position - 1);
         const Json length = e.contains("length") ? e["length"] : Json();
         if (length.is_null()) {
