@@ -564,7 +564,8 @@ void quality(const Options& opt)
             for (int l = 0; l < opt.layouts; ++l) {
                 Rng rng(uint64_t(kind) * 1000003 + n * 7919 + uint64_t(l));
                 const TrueLayout t = makeLayout(kind, rng);
-                // A large file is sampled as readSample does: every k-th record.
+                // A large file is sampled as readSample does, one record of every k (here the
+                // first of each k: these records have no period for it to fall into).
                 const uint32_t limit = fields::sampleLimit(t.recordLength);
                 const uint64_t stride = (n + limit - 1) / limit;
                 fields::RecordSample sample(t.recordLength);

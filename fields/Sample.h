@@ -14,9 +14,10 @@ namespace fields {
 // show itself, few enough that inference takes a fraction of a second whatever the file's size.
 uint32_t sampleLimit(uint32_t recordLength);
 
-// Steps through every record of the open file and keeps every k-th, k chosen from `counted`
-// (the record count Stat gives, without a scan) so that at most `limit` are kept; when the file
-// holds more records than it said, the sample is thinned to every other record and k doubled.
+// Steps through every record of the open file and keeps one of every k, k chosen from `counted`
+// (the record count Stat gives, without a scan) so that at most `limit` are kept, each at a
+// scattered but fixed place in its run of k; when the file holds more records than it said, the
+// sample is thinned to every other record and k doubled.
 // The sample's fileRecords is the number of records read. Returns 0, or the status that stopped
 // the read (the sample then holds the records before it). The file's key number and Step use are
 // left as they were.
