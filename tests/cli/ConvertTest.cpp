@@ -23,19 +23,19 @@ TEST_P(TypedConvert, ADictionarysTablesBecomeTypedTables)
     const std::string data = writeTypedDictionary(dir.path(), GetParam(), "data\\typed.btr",
         {testsupport::tableRecord(30, "Outside", "..\\OUT.BTR"),
             testsupport::tableRecord(31, "Missing", "NONE.BTR")});
-    const std::string db = dir.file("out/all.sqlite");
-    std::filesystem::create_directories(dir.file("out"));
+    ScratchDir out;
+    const std::string db = out.file("all.sqlite");
     const CliResult r = runCli({"convert", dir.path(), "--into", db});
-    EXPECT_EQ(r.status, 1) << r.err; // two tables failed, the typed one is done
-    EXPECT_EQ(r.out, data + " -> Typed: 3 records\n");
-    EXPECT_NE(r.err.find("varnok-cli: Cannot convert table Outside: its location '..\\OUT.BTR' "
-                         "points outside the dictionary's directory"),
-        std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("varnok-cli: Cannot convert table Missing: its location 'NONE.BTR' "
-                         "points nowhere"),
-        std::string::npos)
-        << r.err;
+    // Tables whose file is not there are listed; every file that is there is converted.
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+        "Converted: 1 file, 3 records\n  " + data
+            + " -> Typed: 3 records\nTables whose file is missing: 2 tables\n  table Outside: "
+              "its location '..\\OUT.BTR' points outside the dictionary's directory "
+            + dir.path()
+            + "\n  table Missing: its location 'NONE.BTR' points nowhere: no NONE.BTR in "
+            + dir.path() + "\nThe data dictionary: 3 files\n  " + dir.file("FILE.DDF") + "\n  "
+            + dir.file("FIELD.DDF") + "\n  " + dir.file("INDEX.DDF") + "\n");
     EXPECT_NE(r.err.find(": 2 values were not valid for their type; they are stored as 0x"),
         std::string::npos)
         << r.err;
@@ -80,6 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Storages, TypedConvert,
 TEST(Convert, FilesWithoutADictionaryByTheirKeysAndFailuresGoOn)
 {
     ScratchDir dir;
+    ScratchDir out;
     createFile(dir.file("A.BTR"), twoKeyDefinition());
     insertRecords(dir.file("A.BTR"), {twoKeyRecord(1, "ONE"), twoKeyRecord(2, "ONE")});
     DefinitionImage v;
@@ -90,14 +91,16 @@ TEST(Convert, FilesWithoutADictionaryByTheirKeysAndFailuresGoOn)
     createFile(dir.file("b.dat"), v);
     insertRecords(dir.file("b.dat"), {Bytes {1, 0, 'a', 'b', 'c', 'd', 0xFF, 0xFE}});
     writeText(dir.file("notes.txt"), "not a data file");
-    const std::string db = dir.file("x.sqlite");
+    const std::string db = out.file("x.sqlite");
     CliResult r = runCli({"convert", dir.path(), "--into", db});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(
-        r.out, dir.file("A.BTR") + " -> A: 2 records\n" + dir.file("b.dat") + " -> b: 1 records\n");
-    EXPECT_NE(r.err.find(dir.file("notes.txt") + " is passed over: not a data file (status 30)."),
-        std::string::npos)
-        << r.err;
+    EXPECT_EQ(r.out,
+        "Converted: 2 files, 3 records\n  " + dir.file("A.BTR") + " -> A: 2 records\n  "
+            + dir.file("b.dat") + " -> b: 1 records\nNot record-manager files: 1 file\n  "
+            + dir.file("notes.txt")
+            + ": not a data file (status 30): too short for a control "
+              "record\n");
+    EXPECT_EQ(r.err, "");
     bool shell = false;
     const std::string got = sqliteShell(db,
         "SELECT key0, key1, hex(filler_25) = hex(zeroblob(26)) FROM A ORDER BY key0;\n"
@@ -119,6 +122,13 @@ TEST(Convert, FilesWithoutADictionaryByTheirKeysAndFailuresGoOn)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Cannot open the database " + dir.file("notes.txt")), std::string::npos)
         << r.err;
+    // A database inside a directory it reads is refused before anything is read or written.
+    r = runCli({"convert", dir.path(), "--into", dir.file("sub/in.sqlite")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+        "varnok-cli: The database " + dir.file("sub/in.sqlite") + " would be in " + dir.path()
+            + ", which convert reads and never writes into: choose one outside it.\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("sub")));
     EXPECT_EQ(fileText(dir.file("notes.txt")), "not a data file");
     // A Varnok data file is an SQLite database too, and is never written into.
     const Bytes before = statOf(dir.file("A.BTR"));

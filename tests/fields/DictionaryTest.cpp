@@ -104,7 +104,8 @@ TEST(Dictionary, ATablesLayoutLeavesOutConstraintAndIndexNames)
             fieldRecord(5, 8, "Other", btr::exttype::String, 0, 30),
             fieldRecord(6, 7, "Name", btr::exttype::String, 10, 20)},
         {});
-    const Layout layout = tableLayout(d, d.tables[0], statOf(customerDefinition()));
+    TextDecoder names;
+    const Layout layout = tableLayout(d, d.tables[0], statOf(customerDefinition()), names);
     EXPECT_EQ(layout.table, "Customer");
     ASSERT_EQ(layout.fields.size(), 4U);
     EXPECT_EQ(layout.fields[0].name, "Id");
@@ -174,25 +175,26 @@ TEST(Dictionary, ReadThroughTheRecordManagerAndMatchedByLocation)
     EXPECT_EQ(read.dictionary.fields.size(), 2U);
 
     const spec::SpecBuffer stat = statOf(customerDefinition());
-    LayoutChoice choice = chooseLayout(d.dir.file("cust.btr"), stat, "", "");
+    TextDecoder names;
+    LayoutChoice choice = chooseLayout(d.dir.file("cust.btr"), stat, "", "", names);
     ASSERT_TRUE(choice.ok()) << choice.error;
     EXPECT_EQ(choice.layout.table, "Customer");
     EXPECT_EQ(choice.layout.fields[0].name, "Id");
 
     // Another table by name, whatever its location says.
-    choice = chooseLayout(d.dir.file("cust.btr"), stat, d.dir.path(), "gone");
+    choice = chooseLayout(d.dir.file("cust.btr"), stat, d.dir.path(), "gone", names);
     ASSERT_TRUE(choice.ok()) << choice.error;
     EXPECT_EQ(choice.layout.table, "Gone");
 
-    choice = chooseLayout(d.dir.file("cust.btr"), stat, "", "NoSuchTable");
+    choice = chooseLayout(d.dir.file("cust.btr"), stat, "", "NoSuchTable", names);
     EXPECT_EQ(choice.error, "The dictionary in " + d.dir.path() + " has no table NoSuchTable.");
 
     // A file the dictionary does not name: its keys, unless the dictionary was asked for.
     createWith(d.dir.file("OTHER.BTR"), customerDefinition(), {});
-    choice = chooseLayout(d.dir.file("OTHER.BTR"), stat, "", "");
+    choice = chooseLayout(d.dir.file("OTHER.BTR"), stat, "", "", names);
     ASSERT_TRUE(choice.ok());
     EXPECT_EQ(choice.layout.origin, "keys");
-    choice = chooseLayout(d.dir.file("OTHER.BTR"), stat, d.dir.path(), "");
+    choice = chooseLayout(d.dir.file("OTHER.BTR"), stat, d.dir.path(), "", names);
     EXPECT_NE(choice.error.find("No table of the dictionary"), std::string::npos);
 }
 
@@ -218,9 +220,10 @@ TEST(Dictionary, MissingNewerOrDamagedDictionariesAreSaidSo)
     EXPECT_NE(read.error.find("(status 30)"), std::string::npos) << read.error;
 
     // Beside a file, a damaged dictionary is noted and the keys are used.
+    TextDecoder names;
     createWith(damaged.file("cust.btr"), customerDefinition(), {});
     const LayoutChoice choice
-        = chooseLayout(damaged.file("cust.btr"), statOf(customerDefinition()), "", "");
+        = chooseLayout(damaged.file("cust.btr"), statOf(customerDefinition()), "", "", names);
     ASSERT_TRUE(choice.ok());
     EXPECT_EQ(choice.layout.origin, "keys");
     ASSERT_EQ(choice.notes.size(), 1U);
