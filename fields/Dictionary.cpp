@@ -214,8 +214,17 @@ Located locate(const fs::path& directory, const std::string& location, TextDecod
     fs::path current = directory;
     for (const std::string& part : parts) {
         fs::path next = findInDirectory(current, part);
-        if (next.empty() && names && !plainAscii(part))
-            next = findInDirectory(current, names->name(part));
+        // A name of a DOS program's code page whose file was renamed into UTF-8 on its way here:
+        // read in `names`' code page, or in any the guess knows (a location is looked for before
+        // the code page is guessed).
+        if (next.empty() && !plainAscii(part)) {
+            if (names)
+                next = findInDirectory(current, names->name(part));
+            for (size_t i = 0; next.empty() && i < guessedCodePages().size(); ++i) {
+                TextDecoder decoder(guessedCodePages()[i]);
+                next = findInDirectory(current, decoder.name(part));
+            }
+        }
         if (next.empty()) {
             result.error = "its location ";
             result.error += quoted;

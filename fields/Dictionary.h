@@ -122,9 +122,9 @@ Layout tableLayout(const Dictionary& dictionary, const DictTable& t, const spec:
 
 // Where a table's location leads: the file, found case-insensitively component by component
 // below the dictionary's directory (DOS backslashes read as separators; a component that is not
-// there as its bytes is looked for as `names` reads it, for files renamed into UTF-8); or an
-// error when it points outside that directory (absolute, a drive letter, "..") or nowhere, which
-// quotes the location as `names` reads it.
+// there as its bytes is looked for as `names` reads it, then as any code page the guess knows
+// reads it, for files renamed into UTF-8); or an error when it points outside that directory
+// (absolute, a drive letter, "..") or nowhere, which quotes the location as `names` reads it.
 struct Located
 {
     std::filesystem::path path;
