@@ -297,7 +297,8 @@ Command addFieldsCommand(CLI::App& app, Context& ctx)
 Command addTablesCommand(CLI::App& app, Context& ctx)
 {
     auto opt = std::make_shared<TablesOptions>();
-    CLI::App* cmd = app.add_subcommand("tables", "List the tables a data dictionary names");
+    CLI::App* cmd = app.add_subcommand(
+        "tables", "List the tables a data dictionary names, and every other file of its directory");
     cmd->add_option("DIR", opt->directory, "The directory of FILE.DDF, FIELD.DDF and INDEX.DDF")
         ->required();
     cmd->add_flag("--json", opt->json, "One JSON object a line, for scripts");
