@@ -46,7 +46,11 @@ bool plainAscii(const std::string& s)
 // The location in UTF-8 for a message.
 std::string quotedLocation(const std::string& location, TextDecoder* names)
 {
-    return "'" + (names ? names->name(location) : validUtf8(location)) + "'";
+    // Appended: GCC 12 at -O3 reports a false -Wrestrict on a literal + std::string.
+    std::string quoted(1, '\'');
+    quoted += names ? names->name(location) : validUtf8(location);
+    quoted += '\'';
+    return quoted;
 }
 
 } // namespace
