@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace fields {
@@ -62,6 +63,14 @@ void fromHex(std::string_view s, uint8_t* to)
 bool startsWith0x(std::string_view s)
 {
     return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+}
+
+// Bytes up to the last one that is neither blank nor NUL, as appendValue reads a string.
+size_t trimmedLength(const uint8_t* p, size_t n)
+{
+    while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == 0))
+        --n;
+    return n;
 }
 
 // The user's text as a message repeats it: valid UTF-8 whatever was typed (a byte that is not
@@ -384,18 +393,12 @@ bool encodeBFloat(std::string_view s, uint8_t* w, size_t n, std::string& why)
     if (n != 4 && n != 8)
         return wrongLength("a bfloat", "4 or 8 bytes", n, why);
     const int mantissaBits = int(n - 1) * 8 - 1;
-    // The bounds as appendValue writes them: every mantissa bit and the top exponent, and no
-    // mantissa bit and the lowest.
-    Bounds b {sized(n, "bfloat"), {}, {}};
-    {
-        TextDecoder decoder;
-        uint8_t bound[8] = {};
-        bound[n - 1] = 1;
-        appendValue({exttype::BFloat}, bound, n, decoder, b.smallest);
-        btr::le::putN(bound, int(n - 1), (uint64_t(1) << mantissaBits) - 1);
-        bound[n - 1] = 255;
-        appendValue({exttype::BFloat}, bound, n, decoder, b.largest);
-    }
+    // The bounds as appendValue writes them: 2^-128, and every mantissa bit under the top
+    // exponent.
+    const long double largest = std::ldexp(2.0L - std::ldexp(1.0L, -mantissaBits), 126);
+    const long double smallest = std::ldexp(1.0L, -128);
+    const Bounds b {sized(n, "bfloat"), n == 4 ? numberText(float(largest)) : numberText(largest),
+        n == 4 ? numberText(float(smallest)) : numberText(smallest)};
     long double v = 0;
     if (n == 4) {
         float f = 0;
@@ -796,12 +799,30 @@ bool tooLong(std::string_view type, size_t n, size_t most, size_t characters, si
     return false;
 }
 
+// appendValue shows a zstring, lstring or lvar whose text is not valid in the code page as "0x"
+// and the hex digits of that text's bytes alone, without the length or what follows the NUL: such
+// a text is taken back as those bytes. Hex digits whose bytes are text, and hex digits in upper
+// case (which appendValue never writes) or with blanks around them, are the characters typed,
+// like any other text.
+bool shownAsHex(std::string_view s, const ValueType& t, TextEncoder& encoder, std::string& bytes)
+{
+    if (s.size() % 2 != 0 || s.substr(0, 2) != "0x"
+        || s.find_first_not_of("0123456789abcdef", 2) != std::string_view::npos)
+        return false;
+    std::string raw((s.size() - 2) / 2, '\0');
+    fromHex(s.substr(2), reinterpret_cast<uint8_t*>(raw.data()));
+    if (t.type == exttype::ZString && raw.find('\0') != std::string::npos)
+        return false;
+    const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
+    if (encoder.readable(p, trimmedLength(p, raw.size())))
+        return false;
+    bytes = std::move(raw);
+    return true;
+}
+
 bool encodeText(const ValueType& t, std::string_view text, const uint8_t* old, uint8_t* w, size_t n,
     TextEncoder& encoder, std::string& why)
 {
-    std::string bytes;
-    if (!encoder.append(text, bytes, why))
-        return false;
     const std::string_view name = t.type == exttype::ZString ? "zstring"
         : t.type == exttype::LString                         ? "lstring"
         : t.type == exttype::LVar                            ? "lvar"
@@ -814,6 +835,10 @@ bool encodeText(const ValueType& t, std::string_view text, const uint8_t* old, u
             + " has no room for its length";
         return false;
     }
+    std::string bytes;
+    if (!(header > 0 || t.type == exttype::ZString) || !shownAsHex(text, t, encoder, bytes))
+        if (!encoder.append(text, bytes, why))
+            return false;
     size_t most = n - header;
     if (t.type == exttype::LString)
         most = std::min<size_t>(most, 255);

@@ -80,7 +80,8 @@ size_t utf8Length(std::string_view s)
 }
 
 TextEncoder::TextEncoder(const std::string& encoding)
-    : encoding_(encoding)
+    : decoder_(encoding)
+    , encoding_(encoding)
 {
     const iconv_t cd = ::iconv_open(encoding.c_str(), "UTF-8");
     if (cd == NoConversion) {
@@ -95,6 +96,12 @@ TextEncoder::~TextEncoder()
 {
     if (valid_)
         ::iconv_close(static_cast<iconv_t>(cd_));
+}
+
+bool TextEncoder::readable(const uint8_t* p, size_t n)
+{
+    scratch_.clear();
+    return decoder_.append(p, n, scratch_);
 }
 
 bool TextEncoder::append(std::string_view text, std::string& out, std::string& why)

@@ -467,6 +467,36 @@ TEST(Encode, CodePagesTakeTheirOwnLettersAndNameTheOthers)
     EXPECT_TRUE(encodeValue({exttype::String}, "ok", three.data(), 3, unknown, why));
 }
 
+// A zstring, lstring or lvar whose text the code page cannot read shows the hex of that text
+// alone; it goes back as those bytes, while hex digits that are text stay the characters typed.
+TEST(Encode, TextTheCodePageCannotReadGoesBackAsItsBytes)
+{
+    TextEncoder cp1252("CP1252");
+    TextDecoder decoder("CP1252");
+    for (const Stored& c : std::vector<Stored> {{exttype::ZString, {'A', 0x81, 0, 0}},
+             {exttype::LString, {2, 'A', 0x81, 0}}, {exttype::LVar, {1, 0, 0x81, 0}}}) {
+        std::string text;
+        ASSERT_EQ(int(appendValue({c.type}, c.bytes.data(), c.bytes.size(), decoder, text)),
+            int(Kind::Invalid));
+        Bytes bytes(c.bytes.size(), 0);
+        std::string why;
+        EXPECT_TRUE(encodeValue({c.type}, text, bytes.data(), bytes.size(), cp1252, why)) << why;
+        EXPECT_EQ(bytes, c.bytes) << text;
+    }
+    // Hex of readable text, in upper case, or with blanks around it is the characters typed.
+    for (const std::string typed : {"0x4142", "0x8D", " 0x8d", "0x8d\n"}) {
+        Bytes bytes(8, 0);
+        std::string why;
+        EXPECT_TRUE(
+            encodeValue({exttype::ZString}, typed, bytes.data(), bytes.size(), cp1252, why));
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + long(typed.size())), typed);
+    }
+    Bytes bytes(8, 0);
+    std::string why;
+    EXPECT_TRUE(encodeValue({exttype::ZString}, "0x8d", bytes.data(), bytes.size(), cp1252, why));
+    EXPECT_EQ(bytes, (Bytes {0x8D, 0, 0, 0, 0, 0, 0, 0}));
+}
+
 TEST(Encode, FieldsOfARecordAsAppendFieldReadsThem)
 {
     TextEncoder encoder;
