@@ -514,16 +514,22 @@ bool encodeCurrency(std::string_view s, uint8_t* w, size_t n, std::string& why)
     if (s.empty())
         return noEmptyValue("currency", why);
     Number v;
+    if (!parseNumber(s, v, why))
+        return false;
+    const auto beyond = [&] {
+        why = shown(s) + " does not fit currency (-922337203685477.5808 to 922337203685477.5807)";
+        return false;
+    };
+    // Fifteen digits before the point and four after are as many as 64 bits hold.
     std::string digits;
-    // Digits past what 64 bits hold are refused below, with the type's range.
-    if (!parseNumber(s, v, why) || !scaledDigits(v, s, 4, 64, "currency", digits, why))
+    if (v.whole.size() > 15)
+        return beyond();
+    if (!scaledDigits(v, s, 4, 19, "currency", digits, why))
         return false;
     uint64_t magnitude = 0;
     const uint64_t most = uint64_t(std::numeric_limits<int64_t>::max());
-    if (!toUnsigned(digits, magnitude) || magnitude > (v.negative ? most + 1 : most)) {
-        why = shown(s) + " does not fit currency (-922337203685477.5808 to 922337203685477.5807)";
-        return false;
-    }
+    if (!toUnsigned(digits, magnitude) || magnitude > (v.negative ? most + 1 : most))
+        return beyond();
     btr::le::putN(w, 8, v.negative ? 0 - magnitude : magnitude);
     return true;
 }
@@ -1024,7 +1030,8 @@ bool encodeHex(std::string_view text, uint8_t* p, size_t n, std::string& why)
     }
     if (s.size() != 2 * n) {
         why = counted(s.size(), "hex digit", "hex digits") + " given, the field's "
-            + counted(n, "byte", "bytes") + " take " + std::to_string(2 * n);
+            + (n == 1 ? "1 byte takes 2"
+                      : std::to_string(n) + " bytes take " + std::to_string(2 * n));
         return false;
     }
     fromHex(s, p);

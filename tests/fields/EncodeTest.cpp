@@ -233,6 +233,7 @@ const std::vector<Typed> TypedCases {
     {exttype::Unsigned, Bytes(10, 0), "1208925819614629174706175", Bytes(10, 0xFF)},
     {exttype::Float, Bytes(4), "1.5e3", f32(1500)},
     {exttype::Float, Bytes(8), ".25", f64(0.25)},
+    {exttype::Float, Bytes(8), "-.5", f64(-0.5)},
     {exttype::BFloat, Bytes(4), "5", {0, 0, 0x20, 0x83}},
     {exttype::BFloat, Bytes(8), "-3", {0, 0, 0, 0, 0, 0, 0xC0, 0x82}},
     {exttype::Decimal, {0, 0, 0}, "12", {0x00, 0x12, 0x0F}, 1},
@@ -357,6 +358,10 @@ const std::vector<Refused> RefusedCases {
         "922337203685477.5808 does not fit currency (-922337203685477.5808 to "
         "922337203685477.5807)"},
     {exttype::Currency, 8, "0.00001", "5 decimals given, the field has 4"},
+    {exttype::Currency, 8, "-1234567890123456",
+        "-1234567890123456 does not fit currency (-922337203685477.5808 to "
+        "922337203685477.5807)"},
+    {exttype::Logical, 1, "0x", "0 hex digits given, the field's 1 byte takes 2"},
     {exttype::Date, 4, "2023-13-01", "13 is not a month"},
     {exttype::Date, 4, "2023-02-29", "February 2023 has no day 29"},
     {exttype::Date, 4, "1900-02-29", "February 1900 has no day 29"},
