@@ -22,7 +22,11 @@ std::string quotedCharacter(std::string_view s)
             name += Hex[(c >> shift) & 0xF];
         return name;
     }
-    return "'" + std::string(s.substr(0, length)) + "'";
+    // Appended, not added up: GCC 12 warns falsely of overlapping copies in "'" + c + "'".
+    std::string quoted(1, '\'');
+    quoted.append(s.substr(0, length));
+    quoted += '\'';
+    return quoted;
 }
 
 } // namespace
