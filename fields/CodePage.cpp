@@ -1,6 +1,7 @@
 #include "CodePage.h"
 
 #include "LanguageTexts.h"
+#include "TextEncoder.h"
 
 #include <algorithm>
 #include <array>
@@ -110,24 +111,12 @@ Kind kindOf(uint32_t c)
 std::vector<uint32_t> characters(const char* text)
 {
     std::vector<uint32_t> out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
-    while (*s) {
-        uint32_t c = *s;
-        int more = 0;
-        if (c >= 0xF0) {
-            c &= 0x07;
-            more = 3;
-        } else if (c >= 0xE0) {
-            c &= 0x0F;
-            more = 2;
-        } else if (c >= 0xC0) {
-            c &= 0x1F;
-            more = 1;
-        }
-        ++s;
-        for (; more > 0 && *s; --more, ++s)
-            c = (c << 6) | (*s & 0x3F);
-        out.push_back(c);
+    const std::string_view s(text);
+    for (size_t i = 0; i < s.size();) {
+        uint32_t c = 0;
+        const size_t length = utf8Sequence(s.substr(i), c);
+        out.push_back(length == 0 ? uint32_t(0xFFFD) : c);
+        i += length == 0 ? 1 : length;
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #include "TextDecoder.h"
 
 #include "LittleEndian.h"
+#include "TextEncoder.h"
 
 #include <cerrno>
 #include <cstring>
@@ -55,44 +56,6 @@ int convertSome(iconv_t cd, char*& in, size_t& inLeft, std::string& out)
     }
     out.resize(before + written);
     return 0;
-}
-
-// The length of the valid UTF-8 sequence at p (at most n bytes), 0 when there is none; its
-// character in c.
-size_t utf8Sequence(const unsigned char* p, size_t n, uint32_t& c)
-{
-    const unsigned char b = p[0];
-    if (b < 0x80) {
-        c = b;
-        return 1;
-    }
-    size_t length = 0;
-    uint32_t minimum = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-        length = 2;
-        c = b & 0x1F;
-        minimum = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        length = 3;
-        c = b & 0x0F;
-        minimum = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        length = 4;
-        c = b & 0x07;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (length > n)
-        return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-        c = (c << 6) | (p[i] & 0x3F);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
-        return 0;
-    return length;
 }
 
 } // namespace
@@ -295,10 +258,10 @@ void TextDecoder::appendName(const uint8_t* p, size_t n, std::string& out)
         text.assign(reinterpret_cast<const char*>(p), n);
     }
     // Whatever came out, only printable UTF-8 goes on.
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::string_view s(text);
     for (size_t i = 0; i < text.size();) {
         uint32_t c = 0;
-        const size_t length = utf8Sequence(s + i, text.size() - i, c);
+        const size_t length = utf8Sequence(s.substr(i), c);
         if (length == 0 || isControl(c)) {
             appendCodePoint(Replacement, out);
             i += length == 0 ? 1 : length;
@@ -389,10 +352,10 @@ std::string foldCase(const std::string& text)
 {
     std::string out;
     out.reserve(text.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::string_view s(text);
     for (size_t i = 0; i < text.size();) {
         uint32_t c = 0;
-        const size_t length = utf8Sequence(s + i, text.size() - i, c);
+        const size_t length = utf8Sequence(s.substr(i), c);
         if (length == 0) {
             out += text[i++];
             continue;
@@ -405,15 +368,7 @@ std::string foldCase(const std::string& text)
 
 bool isUtf8(const char* p, size_t n)
 {
-    const auto* s = reinterpret_cast<const unsigned char*>(p);
-    for (size_t i = 0; i < n;) {
-        uint32_t c = 0;
-        const size_t length = utf8Sequence(s + i, n - i, c);
-        if (length == 0)
-            return false;
-        i += length;
-    }
-    return true;
+    return utf8Length(std::string_view(p, n)) != std::string_view::npos;
 }
 
 std::string validUtf8(const std::string& text)
@@ -421,10 +376,10 @@ std::string validUtf8(const std::string& text)
     if (isUtf8(text.data(), text.size()))
         return text;
     std::string out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::string_view s(text);
     for (size_t i = 0; i < text.size();) {
         uint32_t c = 0;
-        const size_t length = utf8Sequence(s + i, text.size() - i, c);
+        const size_t length = utf8Sequence(s.substr(i), c);
         if (length == 0) {
             appendCodePoint(Replacement, out);
             ++i;
