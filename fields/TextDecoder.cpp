@@ -222,7 +222,10 @@ bool TextDecoder::appendByIconv(const uint8_t* p, size_t n, std::string& out)
     ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
     char* in = const_cast<char*>(reinterpret_cast<const char*>(p));
     size_t inLeft = n;
-    if (convertSome(cd, in, inLeft, out) != 0) {
+    // iconv's own UTF-8 takes the old sequences of up to six bytes and passes them on: what comes
+    // out must be UTF-8 as it is now.
+    if (convertSome(cd, in, inLeft, out) != 0
+        || !isUtf8(out.data() + before, out.size() - before)) {
         out.resize(before);
         return false;
     }

@@ -213,6 +213,8 @@ TEST(TextDecoder, TablesReadAsIconvDoes)
     std::string out = "x";
     EXPECT_TRUE(utf8.append(reinterpret_cast<const uint8_t*>("\xC3\xA9"), 2, out));
     EXPECT_FALSE(utf8.append(reinterpret_cast<const uint8_t*>("\xC3"), 1, out));
+    // iconv takes a sequence past U+10FFFF as UTF-8 and passes it on: refused all the same.
+    EXPECT_FALSE(utf8.append(reinterpret_cast<const uint8_t*>("\xF7\xAD\xAA\xA0"), 4, out));
     EXPECT_EQ(out, "x\xC3\xA9");
 }
 
