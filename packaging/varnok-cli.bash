@@ -26,8 +26,13 @@ _varnok_cli()
     fi
 
     local options=""
+    local pages="auto CP437 CP850 CP852 CP866 CP1250 CP1251 CP1252 KOI8-R"
+    if [[ $prev == --encoding ]]; then
+        COMPREPLY=($(compgen -W "$pages" -- "$cur"))
+        return
+    fi
     case $command in
-        stat) options="--json" ;;
+        stat) options="--json --encoding" ;;
         describe) options="--replace" ;;
         create) options="--replace" ;;
         clone) options="--replace" ;;
@@ -43,27 +48,26 @@ _varnok_cli()
             options="--save --definition --whole-only --json"
             ;;
         fields)
-            options="--json --dictionary --table"
+            options="--json --encoding --dictionary --table"
             case $prev in
                 --dictionary) _filedir -d; return ;;
                 --table) return ;;
             esac
             ;;
-        tables) options="--json" ;;
+        tables) options="--json --encoding" ;;
         export)
             options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table"
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W "csv jsonl sql" -- "$cur")); return ;;
                 --dialect) COMPREPLY=($(compgen -W "sqlite postgresql" -- "$cur")); return ;;
                 --dictionary) _filedir -d; return ;;
-                -d | --delimiter | --null | -k | --key | --encoding | --table) return ;;
+                -d | --delimiter | --null | -k | --key | --table) return ;;
             esac
             ;;
         convert)
             options="--into --encoding --dictionary"
             case $prev in
                 --dictionary) _filedir -d; return ;;
-                --encoding) return ;;
             esac
             ;;
     esac
