@@ -136,7 +136,7 @@ int16_t TWinBtr::CallWith(uint16_t op, void* data, int length)
 int16_t TWinBtr::CallByKey(uint16_t op, const void* key, uint8_t keyLength, uint8_t keyNumber)
 {
     if (!key) {
-        Status = btr::status::KeyNotGiven;
+        Status = btr::status::InvalidKeyPath; // no key, so no key path to follow
         return Status;
     }
     // KeyLength is a signed byte: a key of more than 127 bytes cannot be described, so it is

@@ -446,7 +446,7 @@ TEST_F(WinBtrTest, CallByKeyPlacesTheKeyOrRefuses)
 {
     TWinBtr file;
     openFile(file, 12, 2);
-    EXPECT_EQ(file.CallByKey(btr::op::GetFirst, nullptr, 4, 1), btr::status::KeyNotGiven);
+    EXPECT_EQ(file.CallByKey(btr::op::GetFirst, nullptr, 4, 1), btr::status::InvalidKeyPath);
     std::array<uint8_t, 200> key {};
     key.fill('k');
     EXPECT_EQ(
