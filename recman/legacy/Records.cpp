@@ -120,6 +120,62 @@ int16_t LegacyFile::stepNext(Locator& loc)
     return seekUsed(uint32_t(locatorPage(loc)), locatorSlot(loc) + 1, loc);
 }
 
+int16_t LegacyFile::seekUsedBackward(uint32_t dataPage, uint32_t slot, Locator& loc)
+{
+    if (dataPage >= dataPages_.size() || slotsPerPage_ == 0)
+        return status::EndOfFile;
+    slot = std::min(slot, slotsPerPage_ - 1);
+    for (uint32_t page = dataPage + 1; page-- > 0; slot = slotsPerPage_ - 1) {
+        int16_t s = status::Success;
+        const uint8_t* bytes = loadPage(dataPages_[page], s);
+        if (!bytes)
+            return s;
+        for (uint32_t at = slot + 1; at-- > 0;) {
+            if (slotInUse(bytes + format::PageHeaderSize + at * physicalLength_,
+                    page * slotsPerPage_ + at)) {
+                loc = makeLocator(page, at);
+                return status::Success;
+            }
+        }
+    }
+    return status::EndOfFile;
+}
+
+int16_t LegacyFile::stepLast(Locator& loc)
+{
+    if (dataPages_.empty() || slotsPerPage_ == 0)
+        return status::EndOfFile;
+    return seekUsedBackward(uint32_t(dataPages_.size() - 1), slotsPerPage_ - 1, loc);
+}
+
+int16_t LegacyFile::stepPrevious(Locator& loc)
+{
+    const uint32_t page = uint32_t(locatorPage(loc));
+    const uint32_t slot = locatorSlot(loc);
+    if (slot > 0)
+        return seekUsedBackward(page, slot - 1, loc);
+    if (page == 0)
+        return status::EndOfFile;
+    return seekUsedBackward(page - 1, slotsPerPage_ - 1, loc);
+}
+
+int16_t LegacyFile::recordAt(uint32_t address, Locator& loc)
+{
+    uint32_t ordinal = 0;
+    if (slotsPerPage_ == 0 || !slotOfAddress(address, ordinal))
+        return status::InvalidRecordAddress;
+    const uint32_t dataPage = ordinal / slotsPerPage_;
+    const uint32_t slot = ordinal % slotsPerPage_;
+    int16_t s = status::Success;
+    const uint8_t* page = loadPage(dataPages_[dataPage], s);
+    if (!page)
+        return s;
+    if (!slotInUse(page + format::PageHeaderSize + slot * physicalLength_, ordinal))
+        return status::InvalidRecordAddress;
+    loc = makeLocator(dataPage, slot);
+    return status::Success;
+}
+
 uint32_t LegacyFile::position(Locator loc) const
 {
     uint64_t dataPage = locatorPage(loc);
