@@ -150,7 +150,7 @@ int16_t upgradeStore(sqlite3* db, const Definition& def, int& version)
             sql += " WHERE " + c + " IS NOT NULL";
         sql += ";";
     }
-    sql += "PRAGMA user_version = " + std::to_string(FormatVersion) + ";COMMIT;";
+    sql.append("PRAGMA user_version = ").append(std::to_string(FormatVersion)).append(";COMMIT;");
     if (int rc = exec(db, sql.c_str()); rc != SQLITE_OK) {
         exec(db, "ROLLBACK");
         return statusOf(rc, db);

@@ -41,6 +41,15 @@ int keyParameter(size_t keyIndex)
     return 3 + int(keyIndex);
 }
 
+// "?n". Built by inserting: GCC 12 at -O3 reports a false -Wrestrict on a literal +
+// std::to_string.
+std::string parameter(int n)
+{
+    std::string p = std::to_string(n);
+    p.insert(p.begin(), '?');
+    return p;
+}
+
 } // namespace
 
 StoreFile::StoreFile(sqlite3* db, Definition definition, int formatVersion, bool writable,
@@ -111,7 +120,7 @@ int16_t StoreFile::init()
     std::string cols = "pos, data", params = "?1, ?2", sets = "data = ?2", fetch = "data";
     for (size_t i = 0; i < def_.keys.size(); ++i) {
         const std::string k = keyColumn(i);
-        const std::string p = "?" + std::to_string(keyParameter(i));
+        const std::string p = parameter(keyParameter(i));
         cols += ", " + k;
         params += ", " + p;
         sets += ", " + k + " = " + p;
@@ -131,7 +140,7 @@ int16_t StoreFile::init()
     for (size_t i = 0; i < def_.keys.size(); ++i) {
         if (tieParameter_[i] == 0)
             continue;
-        const std::string p = "?" + std::to_string(tieParameter_[i]);
+        const std::string p = parameter(tieParameter_[i]);
         cols += ", " + sequenceColumn(i);
         params += ", " + p;
         sets += ", " + sequenceColumn(i) + " = " + p;

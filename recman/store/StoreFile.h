@@ -219,14 +219,16 @@ private:
     // Reads (StoreReads.cpp).
     bool changeCount(uint32_t& out) const;
     bool readAheadValid(const StoreCursor& c, int order, bool backward) const;
-    int16_t readAhead(StoreCursor& c, sqlite3_stmt* s, int order, bool backward);
+    // `continuing`: the walk used up what it read ahead last time.
+    int16_t readAhead(StoreCursor& c, sqlite3_stmt* s, int order, bool backward, bool continuing);
     int16_t deliver(StoreCursor& c, ReadTarget& t, Moves moves, bool writeKey = true);
     // The first record `s` (bound) finds along `order`, delivered: 9 and nothing moved when none.
     int16_t seek(StoreCursor& c, sqlite3_stmt* s, int order, bool backward, ReadTarget& t,
-        Moves moves, bool writeKey = true);
+        Moves moves, bool writeKey = true, bool continuing = false);
     // The next record of a walk from what was read ahead, while that still holds: true when it
-    // answered (`status` set).
-    bool nextReadAhead(StoreCursor& c, int order, bool backward, ReadTarget& t, int16_t& status);
+    // answered (`status` set). False with `continuing` when it holds but is used up.
+    bool nextReadAhead(
+        StoreCursor& c, int order, bool backward, ReadTarget& t, int16_t& status, bool& continuing);
     int16_t walkKey(StoreCursor& c, bool backward, ReadTarget& t);
     int16_t walkPhysical(StoreCursor& c, bool backward, ReadTarget& t);
     // The row at `pos` into fetched_: 0, 43 when there is none, or an SQLite failure.

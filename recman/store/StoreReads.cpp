@@ -158,12 +158,13 @@ bool StoreFile::readAheadValid(const StoreCursor& c, int order, bool backward) c
 
 // Reads ahead with `s` (bound, not yet stepped) and resets it: the shared lock it took is let go
 // before the call returns.
-int16_t StoreFile::readAhead(StoreCursor& c, sqlite3_stmt* s, int order, bool backward)
+int16_t StoreFile::readAhead(
+    StoreCursor& c, sqlite3_stmt* s, int order, bool backward, bool continuing)
 {
     ReadAhead& a = c.ahead;
-    const size_t records = a.order == order && a.backward == backward && a.generation == generation_
-        ? std::min(a.records * 2, ReadAhead::MostRecords)
-        : ReadAhead::FirstRecords;
+    // A walk that used up what it read ahead reads more next time; a seek reads a few.
+    const size_t records
+        = continuing ? std::min(a.records * 2, ReadAhead::MostRecords) : ReadAhead::FirstRecords;
     a.drop();
     a.records = records;
     if (!changeCount(a.changeCount))
@@ -244,11 +245,11 @@ int16_t StoreFile::deliver(StoreCursor& c, ReadTarget& t, Moves moves, bool writ
 }
 
 int16_t StoreFile::seek(StoreCursor& c, sqlite3_stmt* s, int order, bool backward, ReadTarget& t,
-    Moves moves, bool writeKey)
+    Moves moves, bool writeKey, bool continuing)
 {
     if (!s)
         return st::IoError;
-    if (int16_t failed = readAhead(c, s, order, backward))
+    if (int16_t failed = readAhead(c, s, order, backward, continuing))
         return failed;
     if (c.ahead.entries.empty())
         return st::EndOfFile;
@@ -256,10 +257,12 @@ int16_t StoreFile::seek(StoreCursor& c, sqlite3_stmt* s, int order, bool backwar
 }
 
 bool StoreFile::nextReadAhead(
-    StoreCursor& c, int order, bool backward, ReadTarget& t, int16_t& status)
+    StoreCursor& c, int order, bool backward, ReadTarget& t, int16_t& status, bool& continuing)
 {
+    continuing = false;
     if (!readAheadValid(c, order, backward))
         return false;
+    continuing = true;
     if (c.ahead.next < c.ahead.entries.size())
         status = deliver(
             c, t, order >= 0 ? (t.keyOnly ? Moves::KeyOnly : Moves::Logical) : Moves::Physical);
@@ -276,7 +279,8 @@ int16_t StoreFile::walkKey(StoreCursor& c, bool backward, ReadTarget& t)
 {
     const int order = c.keyIndex;
     int16_t status;
-    if (nextReadAhead(c, order, backward, t, status))
+    bool continuing = false;
+    if (nextReadAhead(c, order, backward, t, status, continuing))
         return status;
     // After a Get Key the place stands for its whole value: on to the next value, or back to the
     // newest entry of the one before.
@@ -288,19 +292,21 @@ int16_t StoreFile::walkKey(StoreCursor& c, bool backward, ReadTarget& t)
     sqlite3_bind_blob(s, 1, c.key.data(), static_cast<int>(c.key.size()), SQLITE_TRANSIENT);
     if (!c.wholeValue)
         sqlite3_bind_int64(s, 2, c.tie);
-    return seek(c, s, order, backward, t, t.keyOnly ? Moves::KeyOnly : Moves::Logical);
+    return seek(
+        c, s, order, backward, t, t.keyOnly ? Moves::KeyOnly : Moves::Logical, true, continuing);
 }
 
 int16_t StoreFile::walkPhysical(StoreCursor& c, bool backward, ReadTarget& t)
 {
     int16_t status;
-    if (nextReadAhead(c, -1, backward, t, status))
+    bool continuing = false;
+    if (nextReadAhead(c, -1, backward, t, status, continuing))
         return status;
     sqlite3_stmt* s = physicalQuery(backward ? PhysicalBefore : PhysicalAfter);
     if (!s)
         return st::IoError;
     sqlite3_bind_int64(s, 1, c.physical);
-    return seek(c, s, -1, backward, t, Moves::Physical);
+    return seek(c, s, -1, backward, t, Moves::Physical, true, continuing);
 }
 
 int16_t StoreFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
@@ -353,7 +359,7 @@ int16_t StoreFile::getByValue(
     if (!s)
         return st::IoError;
     sqlite3_bind_blob(s, 1, value_.data(), static_cast<int>(value_.size()), SQLITE_TRANSIENT);
-    if (int16_t failed = readAhead(c, s, keyIndex, backward))
+    if (int16_t failed = readAhead(c, s, keyIndex, backward, false))
         return failed;
     const ReadAhead& a = c.ahead;
     if (match == Match::Equal) {
