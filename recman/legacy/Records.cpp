@@ -126,13 +126,12 @@ int16_t LegacyFile::seekUsedBackward(uint32_t dataPage, uint32_t slot, Locator& 
         return status::EndOfFile;
     slot = std::min(slot, slotsPerPage_ - 1);
     for (uint32_t page = dataPage + 1; page-- > 0; slot = slotsPerPage_ - 1) {
-        int16_t s = status::Success;
-        const uint8_t* bytes = loadPage(dataPages_[page], s);
-        if (!bytes)
-            return s;
         for (uint32_t at = slot + 1; at-- > 0;) {
-            if (slotInUse(bytes + format::PageHeaderSize + at * physicalLength_,
-                    page * slotsPerPage_ + at)) {
+            // The page stays in the cache from one slot to the next.
+            const uint8_t* bytes = nullptr;
+            if (int16_t s = slotOf(makeLocator(page, at), bytes))
+                return s;
+            if (slotInUse(bytes, page * slotsPerPage_ + at)) {
                 loc = makeLocator(page, at);
                 return status::Success;
             }
@@ -164,15 +163,13 @@ int16_t LegacyFile::recordAt(uint32_t address, Locator& loc)
     uint32_t ordinal = 0;
     if (slotsPerPage_ == 0 || !slotOfAddress(address, ordinal))
         return status::InvalidRecordAddress;
-    const uint32_t dataPage = ordinal / slotsPerPage_;
-    const uint32_t slot = ordinal % slotsPerPage_;
-    int16_t s = status::Success;
-    const uint8_t* page = loadPage(dataPages_[dataPage], s);
-    if (!page)
+    const Locator at = makeLocator(ordinal / slotsPerPage_, ordinal % slotsPerPage_);
+    const uint8_t* slot = nullptr;
+    if (int16_t s = slotOf(at, slot))
         return s;
-    if (!slotInUse(page + format::PageHeaderSize + slot * physicalLength_, ordinal))
+    if (!slotInUse(slot, ordinal))
         return status::InvalidRecordAddress;
-    loc = makeLocator(dataPage, slot);
+    loc = at;
     return status::Success;
 }
 
