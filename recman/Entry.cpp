@@ -779,8 +779,8 @@ int16_t Manager::percentage(uint16_t op, Handle& h, void* data, uint16_t* dataLe
     }
     if (op == btr::op::FindPercentage) {
         uint32_t percent = 0;
-        const int16_t s = f.file->findPercentage(*h.cursor, keyIndex,
-            static_cast<const uint8_t*>(keyBuffer), btr::le::get32(data), percent);
+        const int16_t s = f.file->findPercentage(
+            keyIndex, static_cast<const uint8_t*>(keyBuffer), btr::le::get32(data), percent);
         if (s == st::Success) {
             btr::le::put32(data, percent);
             *dataLength = 4;

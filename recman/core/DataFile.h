@@ -145,8 +145,8 @@ public:
     // Where an entry lies, as round(rank × 10000 / (n − 1)) (0 when n is 1): for keyIndex >= 0
     // the first entry of `value` (4 when there is none), for -1 the record at `position` (43 when
     // no live record is there). Moves nothing.
-    virtual int16_t findPercentage(const Cursor& cursor, int keyIndex, const uint8_t* value,
-        uint32_t position, uint32_t& percent)
+    virtual int16_t findPercentage(
+        int keyIndex, const uint8_t* value, uint32_t position, uint32_t& percent)
         = 0;
 
     // Replaces the current record by `record` (`length` bytes, checked against the record length

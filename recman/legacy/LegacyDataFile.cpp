@@ -389,7 +389,7 @@ int16_t LegacyDataFile::getByPercentage(
 }
 
 int16_t LegacyDataFile::findPercentage(
-    const Cursor&, int keyIndex, const uint8_t* value, uint32_t position, uint32_t& percent)
+    int keyIndex, const uint8_t* value, uint32_t position, uint32_t& percent)
 {
     int16_t s = status::Success;
     if (keyIndex >= 0) {

@@ -60,8 +60,8 @@ public:
     int16_t getDirect(Cursor& cursor, uint32_t position, int keyIndex, ReadTarget& target) override;
     int16_t getByPercentage(
         Cursor& cursor, int keyIndex, uint16_t percent, ReadTarget& target) override;
-    int16_t findPercentage(const Cursor& cursor, int keyIndex, const uint8_t* value,
-        uint32_t position, uint32_t& percent) override;
+    int16_t findPercentage(
+        int keyIndex, const uint8_t* value, uint32_t position, uint32_t& percent) override;
     int16_t getPosition(const Cursor& cursor, uint32_t& position) override;
     int16_t salvageReport(std::vector<uint8_t>& out) override;
 

@@ -569,7 +569,7 @@ int16_t StoreFile::getByPercentage(
 }
 
 int16_t StoreFile::findPercentage(
-    const Cursor&, int keyIndex, const uint8_t* value, uint32_t position, uint32_t& percent)
+    int keyIndex, const uint8_t* value, uint32_t position, uint32_t& percent)
 {
     RankMarks::Place place;
     if (keyIndex >= 0) {
