@@ -1,6 +1,7 @@
 #include "Context.h"
 
 #include "Messages.h"
+#include "TextDecoder.h"
 
 #include <fmt/core.h>
 
@@ -14,15 +15,17 @@ constexpr auto RedrawInterval = std::chrono::milliseconds(200);
 
 } // namespace
 
+// Messages name files whose names need not be UTF-8 (a DOS program's, copied as they were); what
+// Varnok writes is.
 void Context::fail(const std::string& message)
 {
     failed_ = true;
-    fmt::print(io.err, "varnok-cli: {}\n", message);
+    fmt::print(io.err, "varnok-cli: {}\n", fields::validUtf8(message));
 }
 
 void Context::note(const std::string& message)
 {
-    fmt::print(io.err, "varnok-cli: {}\n", message);
+    fmt::print(io.err, "varnok-cli: {}\n", fields::validUtf8(message));
 }
 
 bool openFile(Context& ctx, TWinBtr& file, const std::string& name)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "SpecBuffer.h"
+#include "TextDecoder.h"
 
 #include <nlohmann/json.hpp>
 
@@ -9,11 +10,14 @@
 
 namespace cli {
 
-// The definition in a Stat image, as lines of text headed by the file's name.
-std::string definitionText(const std::string& name, const spec::SpecBuffer& image);
+// The definition in a Stat image, as lines of text headed by the file's name; the collating
+// sequences' names read in `names`' code page.
+std::string definitionText(
+    const std::string& name, const spec::SpecBuffer& image, fields::TextDecoder& names);
 
 // The same facts as one JSON object (the man page lists its members).
-nlohmann::ordered_json definitionJson(const std::string& name, const spec::SpecBuffer& image);
+nlohmann::ordered_json definitionJson(
+    const std::string& name, const spec::SpecBuffer& image, fields::TextDecoder& names);
 
 // The collating-sequence blocks a definition holds, in block order (block n is the one a
 // segment's AcsNumber n selects), as far as they lie inside the image.

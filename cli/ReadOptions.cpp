@@ -1,6 +1,6 @@
 #include "ReadOptions.h"
 
-#include "Inference.h"
+#include "FileSample.h"
 #include "LayoutFile.h"
 #include "Messages.h"
 #include "Output.h"
@@ -38,12 +38,17 @@ void applyOrder(TWinBtr& file, const RecordOrder& order)
     file.KeyNumber = static_cast<uint8_t>(order.key);
 }
 
+void addEncodingOption(CLI::App* cmd, std::string& encoding)
+{
+    cmd->add_option("--encoding", encoding,
+        "The code page of the file's text, any name iconv knows; auto (the default) guesses it "
+        "from the text");
+}
+
 void addFieldOptions(CLI::App* cmd, FieldOptions& options, bool table, bool encoding)
 {
-    if (encoding) {
-        cmd->add_option("--encoding", options.encoding,
-            "The code page of the file's text, any name iconv knows (CP437 by default)");
-    }
+    if (encoding)
+        addEncodingOption(cmd, options.encoding);
     auto* dictionary = cmd->add_option("--dictionary", options.dictionary,
         "The directory of the data dictionary (FILE.DDF, FIELD.DDF, INDEX.DDF); the file's own "
         "directory by default");
@@ -72,11 +77,63 @@ void addFieldOptions(CLI::App* cmd, FieldOptions& options, bool table, bool enco
     }
 }
 
+bool guessesEncoding(const std::string& encoding)
+{
+    return fields::lowerCase(encoding) == fields::AutoEncoding;
+}
+
+bool encodingDecoder(Context& ctx, const std::string& encoding, fields::TextDecoder& decoder)
+{
+    decoder = fields::TextDecoder(guessesEncoding(encoding) ? fields::DefaultEncoding : encoding);
+    if (!decoder.valid()) {
+        ctx.fail(decoder.error());
+        return false;
+    }
+    return true;
+}
+
+void sayGuess(
+    Context& ctx, const std::string& subject, const fields::CodePageGuess& guess, const char* what)
+{
+    using Basis = fields::CodePageGuess::Basis;
+    if (guess.basis == Basis::PlainAscii)
+        return;
+    const std::string from = what == std::string("names") ? "names" : "names and text";
+    if (guess.basis == Basis::NoFit) {
+        ctx.note(fmt::format("{}: {} read as {}: no code page reads the {} bytes outside ASCII of "
+                             "its {} as the letters of a language (choose one with --encoding "
+                             "NAME)",
+            subject, what, guess.encoding, guess.outsideAscii, from));
+        return;
+    }
+    ctx.note(fmt::format("{}: {} read as {} (guessed from {} bytes of {}, {} of them outside "
+                         "ASCII; choose another with --encoding NAME)",
+        subject, what, guess.encoding, guess.bytes, from, guess.outsideAscii));
+}
+
 spec::SpecBuffer statBuffer(const TWinBtr& file)
 {
     spec::SpecBuffer image;
     std::copy(std::begin(file.StatBuffer), std::end(file.StatBuffer), image.bytes.begin());
     return image;
+}
+
+bool guessEncoding(Context& ctx, const std::string& encoding, TWinBtr& file,
+    const std::string& name, const fields::Dictionary* dictionary, const fields::Layout& layout,
+    fields::TextDecoder& decoder)
+{
+    if (!guessesEncoding(encoding))
+        return false;
+    fields::TextSample sample;
+    if (dictionary)
+        fields::addNames(*dictionary, sample);
+    fields::sampleRecords(file, layout, sample);
+    const fields::CodePageGuess guess = fields::guessCodePage(sample);
+    sayGuess(ctx, name, guess);
+    if (guess.encoding == decoder.encoding())
+        return false;
+    decoder = fields::TextDecoder(guess.encoding);
+    return true;
 }
 
 std::string layoutFileFor(const std::string& path, const std::string& name)
@@ -121,66 +178,83 @@ bool readLayoutFile(Context& ctx, TWinBtr& file, const std::string& name, const 
     return true;
 }
 
-bool inferFields(Context& ctx, TWinBtr& file, const std::string& name, const std::string& encoding,
-    fields::Layout& layout)
+bool readRecordSample(
+    Context& ctx, TWinBtr& file, const std::string& name, fields::RecordSample& sample)
 {
-    // The code page only turns the evidence's examples into UTF-8; an unknown one is the
-    // command's to report.
-    fields::TextDecoder named(encoding);
-    fields::TextDecoder fallback;
-    fields::TextDecoder& decoder = named.valid() ? named : fallback;
-    fields::RecordSample sample(layout.recordLength);
     const int16_t status = fields::readSample(file, uint64_t(std::max(file.RecordCount(), 0)),
-        fields::sampleLimit(layout.recordLength), sample);
-    if (status != btr::status::Success) {
-        const std::string failure = cannotDo("Cannot read", name, status, file.Reason());
-        if (sample.empty()) {
-            ctx.fail(failure);
-            return false;
-        }
-        ctx.note(fmt::format(
-            "{} The fields are inferred from the {} records read before.", failure, sample.size()));
+        fields::sampleLimit(sample.recordLength()), sample);
+    if (status == btr::status::Success)
+        return true;
+    const std::string failure = cannotDo("Cannot read", name, status, file.Reason());
+    if (sample.empty()) {
+        ctx.fail(failure);
+        return false;
     }
-    layout = fields::inferLayout(layout, sample, decoder);
+    ctx.note(fmt::format(
+        "{} The fields are inferred from the {} records read before.", failure, sample.size()));
     return true;
 }
 
 bool fileLayout(Context& ctx, TWinBtr& file, const std::string& name, const FieldOptions& options,
-    fields::Layout& layout)
+    fields::Layout& layout, fields::TextDecoder& decoder)
 {
+    if (!encodingDecoder(ctx, options.encoding, decoder))
+        return false;
     if (file.Stat() != btr::status::Success) {
         ctx.fail(cannotDo("Cannot read the definition of", name, file.GetStatus()));
         return false;
     }
-    if (!options.layout.empty()) {
-        const std::string path = layoutFileFor(options.layout, name);
-        if (path.empty()) {
-            ctx.fail("No layout for " + name + " in " + options.layout + " (no "
-                + fs::path(name).stem().string() + LayoutExtension + ").");
-            return false;
+    const spec::SpecBuffer stat = statBuffer(file);
+    if (!options.layout.empty() || options.keysOnly) {
+        if (options.keysOnly) {
+            layout = fields::keyLayout(stat);
+        } else {
+            const std::string path = layoutFileFor(options.layout, name);
+            if (path.empty()) {
+                ctx.fail("No layout for " + name + " in " + options.layout + " (no "
+                    + fs::path(name).stem().string() + LayoutExtension + ").");
+                return false;
+            }
+            if (!readLayoutFile(ctx, file, name, path, layout))
+                return false;
         }
-        if (!readLayoutFile(ctx, file, name, path, layout))
-            return false;
-    } else if (options.keysOnly) {
-        layout = fields::keyLayout(statBuffer(file));
+        guessEncoding(ctx, options.encoding, file, name, nullptr, layout, decoder);
     } else {
         fields::LayoutChoice choice
-            = fields::chooseLayout(name, statBuffer(file), options.dictionary, options.table);
+            = fields::chooseLayout(name, stat, options.dictionary, options.table, decoder);
         for (const std::string& n : choice.notes)
             ctx.note(n);
         if (!choice.ok()) {
             ctx.fail(choice.error);
             return false;
         }
-        layout = std::move(choice.layout);
-        const bool fromDictionary = !layout.table.empty();
-        if ((!fromDictionary || options.infer)
-            && !inferFields(ctx, file, name, options.encoding, layout))
+        // The text fields inference finds are text for the code-page guess too; once it has
+        // named another code page, the dictionary's names and the evidence's examples are read
+        // again in it.
+        const bool inferring = !choice.table || options.infer;
+        fields::RecordSample sample(choice.layout.recordLength);
+        if (inferring && !readRecordSample(ctx, file, name, sample))
             return false;
+        layout = inferring ? fields::inferLayout(choice.layout, sample, decoder) : choice.layout;
+        if (guessEncoding(
+                ctx, options.encoding, file, name, choice.dictionary.get(), layout, decoder)) {
+            if (choice.table)
+                choice.layout
+                    = fields::tableLayout(*choice.dictionary, *choice.table, stat, decoder);
+            layout
+                = inferring ? fields::inferLayout(choice.layout, sample, decoder) : choice.layout;
+        }
     }
     for (const std::string& n : layout.notes)
         ctx.note(fmt::format("{}: {}", name, n));
     return true;
+}
+
+bool fileLayout(Context& ctx, TWinBtr& file, const std::string& name, const FieldOptions& options,
+    fields::Layout& layout)
+{
+    fields::TextDecoder decoder;
+    return fileLayout(ctx, file, name, options, layout, decoder);
 }
 
 } // namespace cli

@@ -166,11 +166,13 @@ Source sourceByName(const std::string& name)
 
 } // namespace
 
-LayoutJson layoutJson(const Layout& layout, const std::string& file)
+LayoutJson layoutJson(const Layout& layout, const std::string& file, const std::string& encoding)
 {
     Json j;
     j["file"] = file;
     j["origin"] = layout.origin;
+    if (!encoding.empty())
+        j["encoding"] = encoding;
     j["table"] = layout.table.empty() ? Json() : Json(layout.table);
     j["recordLength"] = layout.recordLength;
     j["variableLength"] = layout.variableLength;

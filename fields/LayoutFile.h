@@ -1,7 +1,8 @@
 // Layout files: the JSON `varnok-cli fields --json` prints, kept by a person, corrected by hand
 // and read back to export with. Written and read here only.
 //
-// The shape: one object with file, origin, table, recordLength, variableLength and fields, an
+// The shape: one object with file, origin, encoding (the code page its text was read in, when
+// known), table, recordLength, variableLength and fields, an
 // array of objects with name, position (from 1), length (null for the variable part), type (a
 // description file's type name, or "hex"), decimals, signed (true for a 1-byte integer read as
 // signed; left out otherwise), source and evidence (a string for inferred fields, else null).
@@ -23,8 +24,10 @@ namespace fields {
 
 using LayoutJson = nlohmann::ordered_json;
 
-// The layout of the file `file` as JSON.
-LayoutJson layoutJson(const Layout& layout, const std::string& file);
+// The layout of the file `file` as JSON; `encoding`, when not empty, the code page its text was
+// read in.
+LayoutJson layoutJson(
+    const Layout& layout, const std::string& file, const std::string& encoding = {});
 
 struct LayoutRead
 {

@@ -26,8 +26,13 @@ _varnok_cli()
     fi
 
     local options=""
+    local pages="auto CP437 CP850 CP852 CP866 CP1250 CP1251 CP1252 KOI8-R"
+    if [[ $prev == --encoding ]]; then
+        COMPREPLY=($(compgen -W "$pages" -- "$cur"))
+        return
+    fi
     case $command in
-        stat) options="--json" ;;
+        stat) options="--json --encoding" ;;
         describe) options="--replace" ;;
         create) options="--replace" ;;
         clone) options="--replace" ;;
@@ -47,10 +52,10 @@ _varnok_cli()
             case $prev in
                 --dictionary) _filedir -d; return ;;
                 --layout) _filedir; return ;;
-                --table | --sample | --encoding) return ;;
+                --table | --sample) return ;;
             esac
             ;;
-        tables) options="--json" ;;
+        tables) options="--json --encoding" ;;
         export)
             options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table --infer --keys-only --layout"
             case $prev in
@@ -58,7 +63,7 @@ _varnok_cli()
                 --dialect) COMPREPLY=($(compgen -W "sqlite postgresql" -- "$cur")); return ;;
                 --dictionary) _filedir -d; return ;;
                 --layout) _filedir; return ;;
-                -d | --delimiter | --null | -k | --key | --encoding | --table) return ;;
+                -d | --delimiter | --null | -k | --key | --table) return ;;
             esac
             ;;
         convert)
@@ -66,7 +71,6 @@ _varnok_cli()
             case $prev in
                 --dictionary) _filedir -d; return ;;
                 --layout) _filedir; return ;;
-                --encoding) return ;;
             esac
             ;;
     esac

@@ -96,10 +96,17 @@ public:
     // Unique-value count of each key as the control record keeps it, in key order.
     const std::vector<uint32_t>& keyValues() const { return keyValues_; }
 
-    // Physical order. `stepFirst` finds the first record, `stepNext` the one after `loc`.
-    // 0 with the record's locator, 9 at the end, 2 when a page cannot be read.
+    // Physical order. `stepFirst` finds the first record, `stepNext` the one after `loc`,
+    // `stepLast` the last and `stepPrevious` the one before `loc`. 0 with the record's locator,
+    // 9 at the end, 2 when a page cannot be read.
     int16_t stepFirst(Locator& loc);
     int16_t stepNext(Locator& loc);
+    int16_t stepLast(Locator& loc);
+    int16_t stepPrevious(Locator& loc);
+    // The record whose position (as `position` gives it) is `address`: 0 with its locator, 43
+    // when no record is there (not a slot's address, or a free slot), 2 when its page cannot be
+    // read.
+    int16_t recordAt(uint32_t address, Locator& loc);
 
     // The whole record at `loc` (fixed part, then every fragment of the variable part) into `out`.
     int16_t readRecord(Locator loc, std::vector<uint8_t>& out);
@@ -179,6 +186,8 @@ private:
     bool slotInUse(const uint8_t* slot, uint32_t ordinal) const;
     void readFreeChain(uint32_t head);
     int16_t seekUsed(uint32_t dataPage, uint32_t slot, Locator& loc);
+    // The last record at or before slot `slot` of data page `dataPage`.
+    int16_t seekUsedBackward(uint32_t dataPage, uint32_t slot, Locator& loc);
     int16_t appendVariablePart(const uint8_t* pointer, std::vector<uint8_t>& out);
     bool slotOfAddress(uint32_t address, uint32_t& ordinal) const;
 

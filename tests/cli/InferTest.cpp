@@ -233,7 +233,9 @@ TEST(Infer, ConvertTakesEachFilesLayoutFromADirectory)
     const CliResult r
         = runCli({"convert", dir.file("data"), "--into", db, "--layout", dir.file("layouts")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, other + " -> OTHER: 10 records\n" + shop + " -> Products: 10 records\n");
+    EXPECT_EQ(r.out,
+        "Converted: 2 files, 20 records\n  " + other + " -> OTHER: 10 records\n  " + shop
+            + " -> Products: 10 records\n");
     bool shell = false;
     const std::string got = sqliteShell(db,
         "SELECT Id, Price, typeof(filler_5) FROM Products ORDER BY Id LIMIT 2;\n"
