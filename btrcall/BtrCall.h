@@ -58,6 +58,10 @@ constexpr uint16_t SalvageReport = 0x5652;
 // buffer is shorter. The first byte of the key buffer receives what kind of reason it is (namespace
 // reason below). The other parameters are not looked at, and no file needs to be open.
 constexpr uint16_t Reason = 0x5653;
+// Varnok's own: what the open file is beyond its definition (its format and version, the features
+// it uses, its owner name's access mode), in the layout of FileFacts.h; as much as fits and 22
+// when the data buffer is shorter. Works on any open handle, a salvage handle too.
+constexpr uint16_t FileFacts = 0x5654;
 } // namespace op
 
 // The kinds of reason op::Reason tells apart, so that a program going through a directory can sort
@@ -119,10 +123,10 @@ constexpr int16_t OperationNotAllowed = 41;
 constexpr int16_t KeyNotGiven = 44; // a key call without a key (raised by TWinBtr itself)
 constexpr int16_t InconsistentKeyFlags = 45;
 constexpr int16_t AccessDenied = 46;
-// A record read of a legacy file whose data is encrypted under an owner name, opened without one.
-constexpr int16_t OwnerNameRequired = 51;
 constexpr int16_t InvalidCollatingSequence = 48;
 constexpr int16_t KeyTypeError = 49;
+// A record read of a legacy file whose data is encrypted under an owner name, opened without one.
+constexpr int16_t OwnerNameRequired = 51;
 constexpr int16_t AutoincrementError = 55;
 constexpr int16_t FileAlreadyExists = 59;
 constexpr int16_t FileInUse = 85;

@@ -608,8 +608,8 @@ std::vector<uint8_t> Writer::controlRecord(uint32_t usage, uint32_t records) con
         if (!def_.acsBlocks.empty())
             std::copy_n(def_.acsBlocks[0].name(), 8, p + 0x3C);
         put16(p + 0x4A, spec_.version);
-        put16(p + 0x4C, uint16_t(pairs_));
-        put32(p + 0x52, 0); // no free logical pages
+        put16(p + 0x50, uint16_t(pairs_)); // table pairs (0x4C holds something else)
+        put32(p + 0x52, 0);                // no free logical pages
         p[0x76] = uint8_t(def_.keys.size());
         p[0x77] = uint8_t(def_.segmentCount());
         put16(p + 0x78, uint16_t(FirstKeySpec + KeySpecSize * uint32_t(def_.segmentCount())));
@@ -801,7 +801,7 @@ void damage(const std::filesystem::path& path, const WrittenLayout& layout, Dama
     load(layout.currentFcr);
     uint8_t* fcr = page.data();
     if (what == Damage::PairCountHigh || what == Damage::PairCountLow)
-        put16(fcr + 0x4C, uint16_t(get16(fcr + 0x4C) + (what == Damage::PairCountHigh ? 1 : -1)));
+        put16(fcr + 0x50, uint16_t(get16(fcr + 0x50) + (what == Damage::PairCountHigh ? 1 : -1)));
     else if (what == Damage::HighestPageLow)
         putHiLo(fcr + 0x26, getHiLo(fcr + 0x26) - 1);
     else
