@@ -267,7 +267,8 @@ uint64_t LegacyFile::plainBytes() const
 // Under the right rule every page carries its own number: a 5.x page its page number, a 6.x
 // allocation table its "PP" and pair number (and every page it names, checked as the tables are
 // read, its logical number).
-LegacyFile::CipherScore LegacyFile::cipherScore(Cipher cipher, const PageSource::Key& key) const
+LegacyFile::CipherScore LegacyFile::cipherScore(
+    Cipher cipher, const PageSource::Key& key, uint32_t pairs) const
 {
     CipherScore score;
     uint8_t header[format::PageHeaderSize];
@@ -288,7 +289,7 @@ LegacyFile::CipherScore LegacyFile::cipherScore(Cipher cipher, const PageSource:
         return score;
     }
     const TableGeometry g = tableGeometry(*profile_, pageSize_);
-    for (uint64_t k = 1; g.pairPage(k) + g.twin < filePages_; ++k) {
+    for (uint64_t k = 1; k <= pairs && g.pairPage(k) + g.twin < filePages_; ++k) {
         for (uint64_t page : {g.pairPage(k), g.pairPage(k) + g.twin}) {
             if (!read(page))
                 return score;
@@ -302,10 +303,11 @@ LegacyFile::CipherScore LegacyFile::cipherScore(Cipher cipher, const PageSource:
 int16_t LegacyFile::chooseCipher(const std::vector<uint8_t>& fcr, std::string& reason)
 {
     const PageSource::Key key = ownerKey(fcr);
+    const uint32_t pairs = profile_->tables ? get16(&fcr[profile_->pairCount]) : 0;
     // Both rules can agree only where the key's 2-byte words repeat as rule 2 reads them; rule 1
     // is then taken, the one most real files use.
     for (Cipher cipher : {Cipher::Rule1, Cipher::Rule2}) {
-        const CipherScore score = cipherScore(cipher, key);
+        const CipherScore score = cipherScore(cipher, key, pairs);
         if (score.looked > 0 && score.agree == score.looked) {
             source_.decryptWith(cipher, key, plainBytes(), pageSize_);
             return status::Success;

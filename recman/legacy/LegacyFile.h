@@ -207,13 +207,14 @@ private:
     // Encryption (ControlRecord.cpp): which rule makes the pages carry their own numbers.
     PageSource::Key ownerKey(const std::vector<uint8_t>& fcr) const;
     uint64_t plainBytes() const;
-    // How many pages of those looked at carry their own numbers under `cipher`.
+    // How many pages of those looked at carry their own numbers under `cipher` (in files with
+    // tables: the places of the first `pairs` table pairs).
     struct CipherScore
     {
         uint64_t agree = 0;
         uint64_t looked = 0;
     };
-    CipherScore cipherScore(Cipher cipher, const PageSource::Key& key) const;
+    CipherScore cipherScore(Cipher cipher, const PageSource::Key& key, uint32_t pairs) const;
     int16_t chooseCipher(const std::vector<uint8_t>& fcr, std::string& reason);
 
     // Where the pages are (PageTable.cpp): the data pages in step order, and in files with

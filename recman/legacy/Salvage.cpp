@@ -119,10 +119,12 @@ int16_t LegacyFile::salvage(const SalvageRequest& request, std::string& reason)
 int16_t LegacyFile::salvageCipher(const std::vector<uint8_t>& fcr, std::string& reason)
 {
     const PageSource::Key key = ownerKey(fcr);
+    // The tables the control record counts, as far as the file reaches.
+    const uint32_t pairs = profile_->tables ? get16(&fcr[profile_->pairCount]) : 0;
     CipherScore best;
     Cipher chosen = Cipher::None;
     for (Cipher cipher : {Cipher::Rule1, Cipher::Rule2}) {
-        const CipherScore score = cipherScore(cipher, key);
+        const CipherScore score = cipherScore(cipher, key, pairs);
         if (score.agree > best.agree) {
             best = score;
             chosen = cipher;
