@@ -35,6 +35,8 @@ constexpr int PositionBlockSize = 128;
 constexpr int KeyBufferSize = 256;
 constexpr int ClientIdSize = 16;
 constexpr int SpecBufferSize = 1920;
+// Open's data buffer may carry an owner name: at most 8 characters and a NUL.
+constexpr int OwnerNameSize = 9;
 
 // Operation codes.
 namespace op {
@@ -76,7 +78,10 @@ constexpr uint8_t OwnerName = 4;    // records encrypted under an owner name not
 constexpr uint8_t Other = 5;        // anything else (a file-system failure, a bad argument)
 } // namespace reason
 
-// Open modes, passed in the key number of Open.
+// Open modes, passed in the key number of Open. Open's data buffer carries the owner name (data
+// length 0 for none): Varnok cannot check it against a file, so any name given is taken as the
+// caller's statement that it may read the file. Without one, a legacy file whose records are
+// encrypted under an owner name opens and Stats, and every record read answers OwnerNameRequired.
 namespace mode {
 constexpr int8_t Normal = 0;
 constexpr int8_t Accelerated = -1;
@@ -145,7 +150,9 @@ constexpr int16_t IncompatibleMode = 88;
 // file's own has lost its collating-sequence page). Step First / Step Next then give the rescued
 // records in physical page order; Stat gives that definition with the number of rescued records
 // (and 0 unique values per key: they are not counted); Get First / Get Next answer 41 (a damaged
-// file's indexes are not trusted); writes answer 41. Open answers 2 when nothing can be read (no
+// file's indexes are not trusted); writes answer 41. A salvage Open's data buffer holds either an
+// owner name (at most OwnerNameSize bytes) or a definition image followed, when the file's records
+// are encrypted, by the owner name. Open answers 2 when nothing can be read (no
 // definition, no page size that the pages agree with), 30 for a kind of file the reader does not
 // read, 41 for one of our own files, 88 when the file is open here in another mode.
 //

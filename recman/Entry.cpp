@@ -57,6 +57,7 @@ struct Handle
     int file = -1;
     bool readOnly = false; // opened in read-only mode
     bool exclusive = false;
+    bool ownerGiven = false; // an owner name came with Open
     std::unique_ptr<Cursor> cursor;
 };
 
@@ -110,6 +111,7 @@ private:
     int16_t open(void* posBlock, const void* data, const uint16_t* dataLength, void* keyBuffer,
         uint8_t keyLength, uint8_t keyNumber);
     int16_t salvageReport(Handle& h, void* data, uint16_t* dataLength);
+    int16_t facts(Handle& h, void* data, uint16_t* dataLength);
     static int16_t reason(void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength);
     int16_t close(Handle& h, void* posBlock);
     int16_t create(
@@ -211,6 +213,7 @@ int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLen
     case btr::op::StepNext:
     case btr::op::StepFirst:
     case btr::op::SalvageReport:
+    case btr::op::FileFacts:
         break;
     default:
         return st::InvalidOperation;
@@ -231,6 +234,8 @@ int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLen
         return position(*h, data, dataLength);
     case btr::op::SalvageReport:
         return salvageReport(*h, data, dataLength);
+    case btr::op::FileFacts:
+        return facts(*h, data, dataLength);
     default:
         return read(op, *h, data, dataLength, keyBuffer, keyLength, keyNumber);
     }
@@ -248,14 +253,20 @@ int16_t Manager::open(void* posBlock, const void* data, const uint16_t* dataLeng
     const bool salvage = mode == btr::mode::Salvage || mode == btr::mode::SalvageWholeOnly;
     if ((mode > btr::mode::Normal || mode < btr::mode::Exclusive) && !salvage)
         return st::InvalidOperation;
-    // Salvage: the data buffer may carry the definition to read a file with whose control
-    // records have lost theirs, as a definition image.
+    // The data buffer carries the owner name; in a salvage mode it may carry instead the
+    // definition to read a file with whose control records have lost theirs, as a definition
+    // image, and the owner name after it.
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    const uint16_t length = data && dataLength ? *dataLength : 0;
     Definition given;
-    const bool haveGiven = salvage && data && dataLength && *dataLength > 0;
+    const bool haveGiven = salvage && length > btr::OwnerNameSize;
+    size_t ownerAt = 0;
     if (haveGiven) {
-        if (int16_t s = parseCreate(static_cast<const uint8_t*>(data), *dataLength, given))
+        if (int16_t s = parseCreate(bytes, length, given))
             return s;
+        ownerAt = size_t(given.imageSize());
     }
+    const bool ownerGiven = ownerAt < length && bytes[ownerAt] != 0;
 
     // A block that still names an open handle is reused: that handle is closed first, so it
     // cannot be lost with its pending writes.
@@ -346,6 +357,7 @@ int16_t Manager::open(void* posBlock, const void* data, const uint16_t* dataLeng
     h.file = fi;
     h.readOnly = mode == btr::mode::ReadOnly || salvage;
     h.exclusive = mode == btr::mode::Exclusive;
+    h.ownerGiven = ownerGiven;
     h.generation = nextGeneration_++;
     ++f.handles;
     f.exclusive = f.exclusive || h.exclusive;
@@ -451,6 +463,11 @@ int16_t Manager::read(uint16_t op, Handle& h, void* data, uint16_t* dataLength, 
     const Definition& def = f.file->definition();
     if (!data || !dataLength)
         return st::InvalidOperation;
+    // Varnok cannot check an owner name against the file: whoever gives one may read it.
+    if (f.file->ownerNameRequired() && !h.ownerGiven) {
+        explain(btr::reason::OwnerName, "its records are encrypted under an owner name");
+        return st::OwnerNameRequired;
+    }
     ReadTarget t;
     t.data = static_cast<uint8_t*>(data);
     t.capacity = *dataLength;
@@ -515,6 +532,26 @@ int16_t Manager::salvageReport(Handle& h, void* data, uint16_t* dataLength)
     std::memcpy(data, report.data(), n);
     *dataLength = static_cast<uint16_t>(report.size());
     return report.size() > n ? st::DataBufferTooShort : st::Success;
+}
+
+int16_t Manager::facts(Handle& h, void* data, uint16_t* dataLength)
+{
+    namespace at = btr::facts::at;
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    const FormatFacts f = files_[h.file].file->formatFacts();
+    uint8_t image[btr::facts::Size] = {};
+    btr::le::put16(image + at::Version, btr::facts::LayoutVersion);
+    btr::le::put16(image + at::Size, btr::facts::Size);
+    image[at::Family] = f.family;
+    image[at::OwnerMode] = f.ownerMode;
+    btr::le::put16(image + at::FormatVersion, f.version);
+    btr::le::put16(image + at::Features, f.features);
+    image[at::Cipher] = f.cipher;
+    const size_t n = std::min<size_t>(sizeof image, *dataLength);
+    std::memcpy(data, image, n);
+    *dataLength = btr::facts::Size;
+    return n < sizeof image ? st::DataBufferTooShort : st::Success;
 }
 
 int16_t Manager::reason(void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength)

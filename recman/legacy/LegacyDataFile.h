@@ -40,6 +40,8 @@ public:
     const Definition& definition() const override { return file_->definition(); }
     bool readOnly() const override { return true; }
     int16_t liveFigures(LiveFigures& out) override;
+    FormatFacts formatFacts() const override;
+    bool ownerNameRequired() const override { return file_->ownerNameRequired(); }
     std::unique_ptr<Cursor> newCursor() override;
     int16_t insert(
         Cursor& cursor, uint8_t* record, uint16_t length, int keyIndex, uint8_t* keyValue) override;
@@ -52,7 +54,8 @@ public:
 
 private:
     int16_t deliver(Locator loc, int keyIndex, ReadTarget& target);
-    // Salvage, whole-only: from `loc` on to the first record whose variable part reads whole.
+    // Salvage: from `loc` on to the first record that is given (whole-only: whose variable part
+    // reads whole; compressed: whose stream decodes).
     int16_t skipIncomplete(int16_t s, Locator& loc);
 
     std::unique_ptr<LegacyFile> file_;

@@ -172,6 +172,13 @@ public:
 
     const Definition& definition() const override { return def_; }
     bool readOnly() const override { return false; }
+    FormatFacts formatFacts() const override
+    {
+        FormatFacts f;
+        f.version = FormatVersion;
+        f.features = def_.variableLength() ? btr::facts::VariableLength : 0;
+        return f;
+    }
 
     int16_t liveFigures(LiveFigures& out) override
     {
