@@ -263,6 +263,45 @@ TEST(OwnerName, EachHandleGivesItsOwn)
     EXPECT_EQ(salvage.call(op::StepFirst), 0);
 }
 
+// Compressed records longer than a page: their streams span several variable pages, and a store
+// created from the file's Stat takes them (the record need not fit a page).
+TEST(CompressedRecords, LongerThanAPage)
+{
+    for (uint16_t version : {Version5, Version60, Version95}) {
+        SCOPED_TRACE(version);
+        LegacyFileSpec spec;
+        spec.version = version;
+        spec.records = 60;
+        spec.rule = [](uint32_t i, Record& r) {
+            r.assign(2000, uint8_t(i));
+            btr::le::put32(r.data(), i + 1);
+            for (uint32_t j = 0; j < 700; ++j)
+                r[100 + j] = uint8_t(i * j);
+        };
+        spec.definition.pageSize = 512;
+        spec.definition.recordLength = 2000;
+        spec.definition.fileFlags = recman::fileflag::Compressed;
+        recman::Key key;
+        key.segments.push_back({1, 4, keyflag::ExtendedType, 60, 14, 0, 0, 0, 0});
+        spec.definition.keys = {key};
+        ScratchDir dir;
+        const auto path = dir.path("LONG.DAT");
+        writeLegacyFile(path, spec);
+        Btr file;
+        ASSERT_EQ(file.open(path), 0);
+        const std::vector<uint8_t> image = file.stat();
+        uint32_t i = 0;
+        Record want;
+        for (int16_t s = file.call(op::GetFirst, 0); s == 0; s = file.call(op::GetNext, 0), ++i) {
+            spec.rule(i, want);
+            ASSERT_EQ(file.record(), want) << i;
+        }
+        EXPECT_EQ(i, 60u);
+        Btr creator;
+        EXPECT_EQ(creator.create(dir.path("COPY.BTR"), image, 0), 0);
+    }
+}
+
 // What the newer format holds that is not read, and its damage: a status and a reason that says
 // which version and which feature, of the kind a program sorts by.
 struct Refusal
