@@ -166,7 +166,8 @@ constexpr int Version = 0;         // 16-bit: LayoutVersion
 constexpr int Size = 2;            // 16-bit: ReportSize
 constexpr int Rescued = 4;         // 32-bit: records Step gives (partial ones included)
 constexpr int Partial = 8;         // 32-bit: of those, records given without their variable part
-constexpr int LeftOut = 12;        // 32-bit: whole-only: records left out for a broken chain
+constexpr int LeftOut = 12;        // 32-bit: records left out: whole-only, for a broken chain;
+                                   // in compressed files, a stream that does not decode
 constexpr int PagesMissing = 16;   // 32-bit: pages the file should hold but that are cut off
 constexpr int PagesDamaged = 20;   // 32-bit: data pages whose header does not make sense
 constexpr int PagesAmbiguous = 24; // 32-bit: copies of one page equally recent but different

@@ -32,6 +32,7 @@ struct ConvertOptions
     std::vector<std::string> sources;
     std::string into;
     FieldOptions fields;
+    std::string owner;
 };
 
 // A file to convert; with a dictionary table when a directory's dictionary names it.
@@ -123,7 +124,8 @@ public:
     void convert(const Job& job)
     {
         TWinBtr file;
-        if (!openFile(ctx_, file, job.file))
+        if (!openFile(ctx_, file, job.file, opt_.owner)
+            || !recordsReadable(ctx_, file, job.file, opt_.owner))
             return;
         fields::Layout layout;
         if (job.table) {
@@ -227,7 +229,7 @@ private:
             return false;
         }
         if (status != btr::status::EndOfFile) {
-            error = cannotDo("Cannot read", name, status);
+            error = cannotRead(name, status);
             return false;
         }
         std::vector<std::string> notes;
@@ -426,6 +428,7 @@ Command addConvertCommand(CLI::App& app, Context& ctx)
     cmd->add_option("--into", opt->into, "The SQLite database to write (made when missing)")
         ->required();
     addFieldOptions(cmd, opt->fields, false);
+    addOwnerOption(cmd, opt->owner);
     return {cmd, [&ctx, opt] { runConvert(ctx, *opt); }};
 }
 

@@ -29,6 +29,7 @@ struct ExportOptions
     std::string null;
     RecordOrder order;
     FieldOptions fields;
+    std::string owner;
 };
 
 enum class Format { Csv, Jsonl, Sql };
@@ -343,7 +344,8 @@ void runExport(Context& ctx, const ExportOptions& opt)
         return;
     }
     TWinBtr source;
-    if (!openFile(ctx, source, opt.file))
+    if (!openFile(ctx, source, opt.file, opt.owner)
+        || !recordsReadable(ctx, source, opt.file, opt.owner))
         return;
     fields::Layout layout;
     if (!fileLayout(ctx, source, opt.file, opt.fields, layout))
@@ -383,7 +385,7 @@ void runExport(Context& ctx, const ExportOptions& opt)
         return;
     }
     if (status != btr::status::EndOfFile) {
-        ctx.fail(cannotDo("Cannot read", opt.file, status) + " " + std::to_string(exporter.rows())
+        ctx.fail(cannotRead(opt.file, status) + " " + std::to_string(exporter.rows())
             + " records were exported before; " + target
             + (output.isStandardOutput() ? " holds them." : " is not written."));
         return;
@@ -425,6 +427,7 @@ Command addExportCommand(CLI::App& app, Context& ctx)
     cmd->add_option("--null", opt->null, "CSV: the text of a null value (empty by default)");
     addOrderOptions(cmd, opt->order);
     addFieldOptions(cmd, opt->fields);
+    addOwnerOption(cmd, opt->owner);
     return {cmd, [&ctx, opt] { runExport(ctx, *opt); }};
 }
 

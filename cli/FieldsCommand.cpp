@@ -20,6 +20,7 @@ struct FieldsCommandOptions
     std::string file;
     FieldOptions fields;
     bool json = false;
+    std::string owner;
 };
 
 struct TablesOptions
@@ -55,7 +56,7 @@ std::string columns(const std::vector<std::vector<std::string>>& rows)
 void runFields(Context& ctx, const FieldsCommandOptions& opt)
 {
     TWinBtr file;
-    if (!openFile(ctx, file, opt.file))
+    if (!openFile(ctx, file, opt.file, opt.owner))
         return;
     fields::Layout layout;
     const bool ok = fileLayout(ctx, file, opt.file, opt.fields, layout);
@@ -155,6 +156,7 @@ Command addFieldsCommand(CLI::App& app, Context& ctx)
     cmd->add_option("FILE", opt->file, "The data file")->required();
     addFieldOptions(cmd, opt->fields, true, false);
     cmd->add_flag("--json", opt->json, "One JSON object, for scripts");
+    addOwnerOption(cmd, opt->owner);
     return {cmd, [&ctx, opt] { runFields(ctx, *opt); }};
 }
 

@@ -27,43 +27,56 @@ _varnok_cli()
 
     local options=""
     case $command in
-        stat) options="--json" ;;
+        stat)
+            options="--json --owner"
+            case $prev in
+                --owner) return ;;
+            esac
+            ;;
         describe) options="--replace" ;;
         create) options="--replace" ;;
         clone) options="--replace" ;;
-        copy) options="" ;;
-        save)
-            options="-k --key -p --physical"
+        copy)
+            options="--owner"
             case $prev in
-                -k | --key) return ;;
+                --owner) return ;;
+            esac
+            ;;
+        save)
+            options="-k --key -p --physical --owner"
+            case $prev in
+                -k | --key | --owner) return ;;
             esac
             ;;
         load) options="--keep-going" ;;
         recover)
-            options="--save --definition --whole-only --json"
+            options="--save --definition --whole-only --json --owner"
+            case $prev in
+                --owner) return ;;
+            esac
             ;;
         fields)
-            options="--json --dictionary --table"
+            options="--json --dictionary --table --owner"
             case $prev in
                 --dictionary) _filedir -d; return ;;
-                --table) return ;;
+                --table | --owner) return ;;
             esac
             ;;
         tables) options="--json" ;;
         export)
-            options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table"
+            options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table --owner"
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W "csv jsonl sql" -- "$cur")); return ;;
                 --dialect) COMPREPLY=($(compgen -W "sqlite postgresql" -- "$cur")); return ;;
                 --dictionary) _filedir -d; return ;;
-                -d | --delimiter | --null | -k | --key | --encoding | --table) return ;;
+                -d | --delimiter | --null | -k | --key | --encoding | --table | --owner) return ;;
             esac
             ;;
         convert)
-            options="--into --encoding --dictionary"
+            options="--into --encoding --dictionary --owner"
             case $prev in
                 --dictionary) _filedir -d; return ;;
-                --encoding) return ;;
+                --encoding | --owner) return ;;
             esac
             ;;
     esac
