@@ -346,16 +346,14 @@ int16_t LegacyFile::parseV5(std::string& reason)
         return s;
     if (int16_t s = loadAcsBlocks(acsPages, reason))
         return s;
-    if (int16_t s = findDataPagesV5(reason))
+    uint64_t used = 0;
+    if (int16_t s = findDataPagesV5(used, reason))
         return s;
     if (slotMark_ == SlotMark::FreeChain) {
         readFreeChain(hiLo(&fcr[format::v5::FreeChainHead]));
         return status::Success;
     }
     // Compressed: the in-use byte tells every record, and they are the ones the file counts.
-    uint64_t used = 0;
-    if (int16_t s = countRecords(used, reason))
-        return s;
     if (used != def_.numRecords) {
         reason = "the data pages hold " + std::to_string(used)
             + " records, the control record counts " + std::to_string(def_.numRecords);
@@ -422,13 +420,14 @@ int16_t LegacyFile::parseV6(std::string& reason)
     if (ownerNameRequired())
         if (int16_t s = chooseCipher(fcr, reason))
             return s;
-    if (int16_t s = readPageTable(fcr, reason))
+    std::vector<uint64_t> named;
+    if (int16_t s = readPageTable(fcr, named, reason))
         return s;
     std::vector<uint32_t> acsPages;
     if (int16_t s = readKeysV6(fcr, acsPages, reason))
         return s;
     uint64_t used = 0;
-    if (int16_t s = countRecords(used, reason))
+    if (int16_t s = verifyPages(named, used, reason))
         return s;
     if (used != def_.numRecords) {
         reason = "the data pages hold " + std::to_string(used)
@@ -514,13 +513,14 @@ int16_t LegacyFile::parseV8(std::string& reason)
     }
     if (const int16_t s = readHeaderV8(fcr, reason))
         return s;
-    if (int16_t s = readPageTable(fcr, reason))
+    std::vector<uint64_t> named;
+    if (int16_t s = readPageTable(fcr, named, reason))
         return s;
     std::vector<uint32_t> acsPages;
     if (int16_t s = readKeysV8(fcr, acsPages, reason))
         return s;
     uint64_t used = 0;
-    if (int16_t s = countRecords(used, reason))
+    if (int16_t s = verifyPages(named, used, reason))
         return s;
     // The count is a 32-bit number at 0x1C in every file seen; were a file to keep a high word at
     // 0x1A instead, its records say so.

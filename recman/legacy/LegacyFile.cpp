@@ -105,6 +105,7 @@ const uint8_t* LegacyFile::loadPage(uint32_t physicalPage, int16_t& status)
     if (cachedPage_[place] == physicalPage)
         return page;
     cachedPage_[place] = UINT32_MAX;
+    fragmentsAscend_[place] = -1;
     if (physicalPage >= filePages_
         || !source_.readAt(uint64_t(physicalPage) * pageSize_, page, pageSize_)) {
         status = status::IoError;

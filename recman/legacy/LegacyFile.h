@@ -219,10 +219,18 @@ private:
 
     // Where the pages are (PageTable.cpp): the data pages in step order, and in files with
     // allocation tables the logical pages they map.
-    int16_t findDataPagesV5(std::string& reason);
-    int16_t readPageTable(const std::vector<uint8_t>& fcr, std::string& reason);
-    // Counts the records on the data pages the tables name, checking each page's header.
-    int16_t countRecords(uint64_t& used, std::string& reason);
+    // 5.x: every data page, and (compressed) the records on them.
+    int16_t findDataPagesV5(uint64_t& used, std::string& reason);
+    // Files with tables: the logical pages the tables map, and every (physical << 32 | logical)
+    // page they name into `named`.
+    int16_t readPageTable(
+        const std::vector<uint8_t>& fcr, std::vector<uint64_t>& named, std::string& reason);
+    // Checks every page the tables name against its header, counting the records on the data
+    // pages.
+    int16_t verifyPages(std::vector<uint64_t>& named, uint64_t& used, std::string& reason);
+    uint32_t usedSlots(const uint8_t* page) const;
+    // Pages read at once when every page of a run is wanted.
+    static constexpr uint32_t RunPages = 64;
     void addDataPage(uint32_t physical, uint32_t addressPage);
     // Files with tables: the physical page of a logical page the table gives this type; false for
     // none.
@@ -338,6 +346,9 @@ private:
     static constexpr uint32_t CachedPages = 8;
     std::vector<uint8_t> cache_;
     uint32_t cachedPage_[CachedPages] {};
+    // Per cached variable page, once looked at: whether its fragment table's offsets ascend with
+    // the fragment number (then a fragment ends where the next used entry's begins), -1 not yet.
+    int8_t fragmentsAscend_[CachedPages] {};
 };
 
 } // namespace recman::legacy

@@ -14,20 +14,39 @@ using btr::le::get16;
 using btr::le::get32;
 using format::hiLo;
 
-int16_t LegacyFile::findDataPagesV5(std::string& reason)
+// Data pages carry their own number and the data-page bit in their usage count; every other page
+// (index, variable data, collating sequence, free) is passed over. Compressed files count their
+// records on the way, by their in-use bytes. The pages are read in runs: a few large reads rather
+// than one per page.
+int16_t LegacyFile::findDataPagesV5(uint64_t& used, std::string& reason)
 {
-    // Data pages carry their own number and the data-page bit in their usage count; every other
-    // page (index, variable data, collating sequence, free) is passed over.
-    uint8_t header[format::PageHeaderSize];
-    for (uint32_t page = 1; page < filePages_; ++page) {
-        if (!source_.readAt(uint64_t(page) * pageSize_, header, sizeof header)) {
+    used = 0;
+    std::vector<uint8_t> run(size_t(RunPages) * pageSize_);
+    for (uint32_t first = 1; first < filePages_; first += RunPages) {
+        const uint32_t n = std::min<uint32_t>(RunPages, filePages_ - first);
+        if (!source_.readAt(uint64_t(first) * pageSize_, run.data(), size_t(n) * pageSize_)) {
             reason = "a page cannot be read";
             return status::IoError;
         }
-        if (namesDataPage(header, page))
-            addDataPage(page, page);
+        for (uint32_t p = 0; p < n; ++p) {
+            const uint8_t* page = run.data() + size_t(p) * pageSize_;
+            if (!namesDataPage(page, first + p))
+                continue;
+            addDataPage(first + p, first + p);
+            if (slotMark_ != SlotMark::FreeChain)
+                used += usedSlots(page);
+        }
     }
     return status::Success;
+}
+
+uint32_t LegacyFile::usedSlots(const uint8_t* page) const
+{
+    const uint8_t* slots = page + profile_->dataHeader;
+    uint32_t used = 0;
+    for (uint32_t slot = 0; slot < slotsPerPage_; ++slot)
+        used += slotInUse(slots + slot * physicalLength_, 0);
+    return used;
 }
 
 namespace {
@@ -46,7 +65,8 @@ constexpr size_t HeaderBytes = 16;
 // The chain of tables is trusted only once all of it agrees with the current control record and
 // with the pages it names; anything else answers 2, and nothing is guessed: no copy is taken for
 // another, no entry is skipped over.
-int16_t LegacyFile::readPageTable(const std::vector<uint8_t>& fcr, std::string& reason)
+int16_t LegacyFile::readPageTable(
+    const std::vector<uint8_t>& fcr, std::vector<uint64_t>& named, std::string& reason)
 {
     const Profile& p = *profile_;
     const TableGeometry& g = tables_;
@@ -131,16 +151,10 @@ int16_t LegacyFile::readPageTable(const std::vector<uint8_t>& fcr, std::string& 
             if (logical >= logicalEnd)
                 return refuse("a page allocation table names a page beyond the control record's "
                               "count");
-            // Data pages are read whole when their records are counted, and their headers
-            // checked there; other pages only need their header read here.
-            bool named = entry.physical < filePages_;
-            if (named && entry.type != pagetype::Data) {
-                named = readHeader(entry.physical, header);
-                const PageHeader h = named ? pageHeader(p, header) : PageHeader {};
-                named = named && h.number == logical && h.type == entry.type;
-            }
-            if (!named)
+            // Every page named is checked against its header afterwards, all in one pass.
+            if (entry.physical >= filePages_)
                 return refuse(misplaced(logical));
+            named.push_back(uint64_t(entry.physical) << 32 | logical);
             logicalPages_[size_t(logical)] = entry.physical << 8 | shortType(entry.type);
             // Step order is logical page order, through every table.
             if (entry.type == pagetype::Data)
@@ -150,32 +164,35 @@ int16_t LegacyFile::readPageTable(const std::vector<uint8_t>& fcr, std::string& 
     return status::Success;
 }
 
-// Every data page the tables name carries that logical number and the data type, and the
-// records on them are the ones the control record counts; another number means tables and control
-// record are not of one state of the file. The pages are read in runs of consecutive physical
-// pages: a few large reads rather than one per page.
-int16_t LegacyFile::countRecords(uint64_t& used, std::string& reason)
+// Every page the tables name carries that logical number and the type the table gives it, and the
+// records on the data pages are the ones the control record counts; another number means tables
+// and control record are not of one state of the file. The pages are read in physical order, in
+// runs of consecutive pages: a few large reads rather than one per page.
+int16_t LegacyFile::verifyPages(std::vector<uint64_t>& named, uint64_t& used, std::string& reason)
 {
-    constexpr size_t RunPages = 64;
-    std::vector<uint8_t> run(RunPages * pageSize_);
+    std::sort(named.begin(), named.end());
+    std::vector<uint8_t> run(size_t(RunPages) * pageSize_);
     used = 0;
-    for (size_t i = 0, n = 0; i < dataPages_.size(); i += n) {
+    for (size_t i = 0, n = 0; i < named.size(); i += n) {
+        const uint32_t first = uint32_t(named[i] >> 32);
         for (n = 1;
-             i + n < dataPages_.size() && n < RunPages && dataPages_[i + n] == dataPages_[i] + n;
+             i + n < named.size() && n < RunPages && uint32_t(named[i + n] >> 32) == first + n;
              ++n) { }
-        if (!source_.readAt(uint64_t(dataPages_[i]) * pageSize_, run.data(), n * pageSize_)) {
-            reason = "a data page cannot be read";
+        if (!source_.readAt(uint64_t(first) * pageSize_, run.data(), n * pageSize_)) {
+            reason = "a page cannot be read";
             return status::IoError;
         }
         for (size_t p = 0; p < n; ++p) {
             const uint8_t* page = run.data() + p * pageSize_;
-            if (!namesDataPage(page, addressPages_[i + p])) {
-                reason = misplaced(addressPages_[i + p]);
+            const uint32_t logical = uint32_t(named[i + p]);
+            const uint8_t type = uint8_t(logicalPages_[logical]);
+            const PageHeader h = pageHeader(*profile_, page);
+            if (h.number != logical || shortType(h.type) != type) {
+                reason = misplaced(logical);
                 return status::IoError;
             }
-            const uint8_t* slots = page + profile_->dataHeader;
-            for (uint32_t slot = 0; slot < slotsPerPage_; ++slot)
-                used += slotInUse(slots + slot * physicalLength_, 0);
+            if (type == pagetype::Data)
+                used += usedSlots(page);
         }
     }
     return status::Success;

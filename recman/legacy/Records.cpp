@@ -291,12 +291,30 @@ int16_t LegacyFile::appendChain(const uint8_t* pointer, size_t most, std::vector
         uint32_t begin = entry & OffsetMask;
         if (entry == 0 || entry == UnusedEntry || begin < p.variableHeader || begin >= tableStart)
             return status::IoError;
+        // Offsets that ascend with the fragment number (as in every page an engine writes until
+        // it reuses space) are found so once per page, and the end is then the next used entry;
+        // otherwise every entry is looked at.
+        auto used = [](uint16_t e) { return e != 0 && e != UnusedEntry; };
+        int8_t& ascend = fragmentsAscend_[physical % CachedPages];
+        if (ascend < 0) {
+            ascend = 1;
+            for (uint32_t j = 0, previous = 0; j <= count && ascend; ++j) {
+                const uint16_t e = get16(last - EntrySize * j);
+                if (used(e)) {
+                    ascend = (e & OffsetMask) > previous;
+                    previous = e & OffsetMask;
+                }
+            }
+        }
         uint32_t end = tableStart + 1;
-        for (uint32_t j = 0; j <= count; ++j) {
+        for (uint32_t j = ascend ? ref.fragment + 1 : 0; j <= count; ++j) {
             const uint16_t other = get16(last - EntrySize * j);
             const uint32_t at = other & OffsetMask;
-            if (other != 0 && other != UnusedEntry && at > begin && at < end)
+            if (used(other) && at > begin && at < end) {
                 end = at;
+                if (ascend)
+                    break;
+            }
         }
         if (end > tableStart)
             return status::IoError;
