@@ -13,15 +13,17 @@
 
 namespace recman::legacy::format {
 
-// The first bytes of a file tell its version; both versions give the page size at the same place.
+// The first bytes of a file tell its family and version, and where it keeps its page size (5.x
+// and 6.x at fcr::PageSize, the newer format at v8::fcr::PageSize).
 constexpr size_t HeadSize = 0x80;
 constexpr uint32_t MinFileSize = 512;
 constexpr uint32_t PageSizeUnit = 512;     // page sizes are multiples of this
-constexpr uint32_t LargestPageSize = 4096; // of either version
+constexpr uint32_t LargestPageSize = 4096; // of every family read
 // Record positions are 32-bit byte offsets: no file is larger.
 constexpr uint64_t MaxFileSize = UINT32_MAX;
 
-// The file control record (page 0; in 6.x pages 0 and 1). Fields both versions share:
+// The file control record (page 0; in 6.x pages 0 and 1). Fields 5.x and 6.x share (the newer
+// format keeps the logical page count at PageCount too):
 namespace fcr {
 constexpr uint32_t PageSize = 0x08;       // 16-bit
 constexpr uint32_t RecordLength = 0x16;   // 16-bit, the fixed part

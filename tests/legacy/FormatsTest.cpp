@@ -8,6 +8,7 @@
 #include "FileFacts.h"
 #include "Fixtures.h"
 #include "LittleEndian.h"
+#include "Profile.h"
 #include "writer/LegacyWriter.h"
 
 #include <gtest/gtest.h>
@@ -299,6 +300,43 @@ TEST(CompressedRecords, LongerThanAPage)
         EXPECT_EQ(i, 60u);
         Btr creator;
         EXPECT_EQ(creator.create(dir.path("COPY.BTR"), image, 0), 0);
+    }
+}
+
+// Entries per allocation table as the format notes count them in real files, and where the
+// first pair lies; the writer lays tables out by its own reckoning, which must agree.
+TEST(TableGeometry, EntriesPerTableAsRealFilesHaveThem)
+{
+    using recman::legacy::Family;
+    struct Case
+    {
+        Family family;
+        uint16_t version;
+        uint32_t pageSize;
+        uint32_t entries;
+        uint32_t firstPair;
+    };
+    const Case cases[] = {
+        {Family::V6, Version60, 512, 126, 2},
+        {Family::V6, Version60, 4096, 1022, 2},
+        {Family::V8, Version80, 512, 312, 16},
+        {Family::V8, Version80, 1024, 316, 8},
+        {Family::V8, Version90, 2048, 636, 8},
+        {Family::V8, Version80, 4096, 1276, 8},
+        {Family::V95, Version95, 4096, 956, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pageSize);
+        const auto g
+            = recman::legacy::tableGeometry(recman::legacy::profileOf(c.family), c.pageSize);
+        EXPECT_EQ(g.perTable, c.entries);
+        EXPECT_EQ(g.pairPage(1), c.firstPair);
+        Variant v {"geometry", c.version, uint16_t(c.pageSize)};
+        v.records = 10;
+        ScratchDir dir;
+        const WrittenLayout layout = writeLegacyFile(dir.path("G.DAT"), specOf(v));
+        EXPECT_EQ(layout.entriesPerTable, c.entries);
+        EXPECT_EQ(layout.pairPage(1), c.firstPair);
     }
 }
 

@@ -281,7 +281,6 @@ private:
     uint32_t pointerAt_ = 0;    // the variable part's or the stream's pointer
     uint32_t flagAt_ = 0;       // compressed: the in-use byte
     uint32_t systemAt_ = 0;     // the system data
-    uint32_t tailAt_ = 0;       // variable tail: the stored length
     uint32_t freeLinkAt_ = 0;   // where a free slot links the next one
     uint32_t slotLength_ = 0;
     uint32_t slotsPerPage_ = 0;
