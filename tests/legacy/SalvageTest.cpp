@@ -269,9 +269,14 @@ struct Case
 
 std::string nameOf(const Case& c)
 {
+    // Appended piece by piece, past GCC 12's false overlap warning in optimised builds.
     std::string name = c.damage.name;
-    name += "_" + std::to_string(c.version >> 8) + std::to_string((c.version >> 4) & 0xF);
-    return name + (c.variable ? "_variable" : "") + (c.compressed ? "_compressed" : "");
+    name.append("_");
+    name.append(std::to_string(c.version >> 8));
+    name.append(std::to_string((c.version >> 4) & 0xF));
+    name.append(c.variable ? "_variable" : "");
+    name.append(c.compressed ? "_compressed" : "");
+    return name;
 }
 
 void PrintTo(const Case& c, std::ostream* os)
