@@ -43,13 +43,35 @@ namespace op {
 constexpr uint16_t Open = 0;
 constexpr uint16_t Close = 1;
 constexpr uint16_t Insert = 2;
+constexpr uint16_t Update = 3;
+constexpr uint16_t Delete = 4;
+constexpr uint16_t GetEqual = 5;
 constexpr uint16_t GetNext = 6;
+constexpr uint16_t GetPrevious = 7;
+constexpr uint16_t GetGreater = 8;
+constexpr uint16_t GetGreaterOrEqual = 9;
+constexpr uint16_t GetLess = 10;
+constexpr uint16_t GetLessOrEqual = 11;
 constexpr uint16_t GetFirst = 12;
+constexpr uint16_t GetLast = 13;
 constexpr uint16_t Create = 14;
 constexpr uint16_t Stat = 15;
+constexpr uint16_t BeginTransaction = 19;
+constexpr uint16_t EndTransaction = 20;
+constexpr uint16_t AbortTransaction = 21;
 constexpr uint16_t GetPosition = 22;
+constexpr uint16_t GetDirect = 23;
 constexpr uint16_t StepNext = 24;
 constexpr uint16_t StepFirst = 33;
+constexpr uint16_t StepLast = 34;
+constexpr uint16_t StepPrevious = 35;
+constexpr uint16_t GetByPercentage = 44;
+constexpr uint16_t FindPercentage = 45;
+// Begin Transaction asking for a concurrent transaction: the same here as BeginTransaction.
+constexpr uint16_t BeginConcurrentTransaction = 1019;
+// Get Key: any Get (Get Equal to Get Last) plus this asks for the key value alone; the data buffer
+// is not touched.
+constexpr uint16_t KeyOnly = 50;
 // Varnok's own, outside the vendor's codes: the salvage report of a handle opened in a salvage
 // mode (see namespace salvage below). Any other handle answers 41.
 constexpr uint16_t SalvageReport = 0x5652;
@@ -95,6 +117,13 @@ constexpr int8_t Salvage = -64;
 constexpr int8_t SalvageWholeOnly = -65;
 } // namespace mode
 
+// The key number -1: Insert, Update and Delete that leave the logical position as it was, Get
+// Direct that sets none, Get By Percentage and Find Percentage in physical order.
+constexpr int8_t NoKey = -1;
+
+// Get By Percentage and Find Percentage: hundredths of a percent, 0 the first entry, this the last.
+constexpr uint16_t WholePercentage = 10000;
+
 // Create: key number 0 replaces an existing file, -1 refuses to.
 namespace create {
 constexpr int8_t Replace = 0;
@@ -107,11 +136,13 @@ constexpr int16_t Success = 0;
 constexpr int16_t InvalidOperation = 1;
 constexpr int16_t IoError = 2;
 constexpr int16_t FileNotOpen = 3;
+constexpr int16_t KeyNotFound = 4;
 constexpr int16_t DuplicateKey = 5;
 constexpr int16_t InvalidKeyNumber = 6;
 constexpr int16_t DifferentKeyNumber = 7;
 constexpr int16_t InvalidPositioning = 8;
 constexpr int16_t EndOfFile = 9;
+constexpr int16_t ModifiableKeyValue = 10; // Update would change a key that may not change
 constexpr int16_t InvalidFileName = 11;
 constexpr int16_t FileNotFound = 12;
 constexpr int16_t DiskFull = 18;
@@ -124,8 +155,13 @@ constexpr int16_t InvalidKeyPosition = 27;
 constexpr int16_t InvalidRecordLength = 28;
 constexpr int16_t InvalidKeyLength = 29;
 constexpr int16_t NotADataFile = 30;
+constexpr int16_t TransactionActive = 37; // Begin Transaction while this client has one open
+constexpr int16_t NoTransaction = 39;     // End or Abort Transaction with none open
 constexpr int16_t OperationNotAllowed = 41;
-constexpr int16_t KeyNotGiven = 44; // a key call without a key (raised by TWinBtr itself)
+constexpr int16_t InvalidRecordAddress = 43; // a position that names no live record
+// Get Direct on a key for which that record's value is null; TWinBtr raises it itself for a key
+// call given no key.
+constexpr int16_t InvalidKeyPath = 44;
 constexpr int16_t InconsistentKeyFlags = 45;
 constexpr int16_t AccessDenied = 46;
 constexpr int16_t InvalidCollatingSequence = 48;
@@ -134,6 +170,8 @@ constexpr int16_t KeyTypeError = 49;
 constexpr int16_t OwnerNameRequired = 51;
 constexpr int16_t AutoincrementError = 55;
 constexpr int16_t FileAlreadyExists = 59;
+// Update or Delete of a record another handle or process changed or deleted since this one read it.
+constexpr int16_t Conflict = 80;
 constexpr int16_t FileInUse = 85;
 constexpr int16_t FileTableFull = 86;
 constexpr int16_t HandleTableFull = 87;
@@ -201,6 +239,8 @@ constexpr const char* statusText(int16_t code)
         return "I/O error";
     case status::FileNotOpen:
         return "file not open";
+    case status::KeyNotFound:
+        return "key value not found";
     case status::DuplicateKey:
         return "duplicate key value";
     case status::InvalidKeyNumber:
@@ -211,6 +251,8 @@ constexpr const char* statusText(int16_t code)
         return "invalid positioning";
     case status::EndOfFile:
         return "end of file";
+    case status::ModifiableKeyValue:
+        return "modifiable key value error";
     case status::InvalidFileName:
         return "invalid file name";
     case status::FileNotFound:
@@ -235,10 +277,16 @@ constexpr const char* statusText(int16_t code)
         return "invalid key length";
     case status::NotADataFile:
         return "not a data file";
+    case status::TransactionActive:
+        return "transaction active";
+    case status::NoTransaction:
+        return "no transaction";
     case status::OperationNotAllowed:
         return "operation not allowed";
-    case status::KeyNotGiven:
-        return "no key given";
+    case status::InvalidRecordAddress:
+        return "invalid record address";
+    case status::InvalidKeyPath:
+        return "invalid key path";
     case status::InconsistentKeyFlags:
         return "inconsistent key flags";
     case status::AccessDenied:
@@ -253,6 +301,8 @@ constexpr const char* statusText(int16_t code)
         return "autoincrement error";
     case status::FileAlreadyExists:
         return "file already exists";
+    case status::Conflict:
+        return "conflict";
     case status::FileInUse:
         return "file in use";
     case status::FileTableFull:

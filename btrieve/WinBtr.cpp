@@ -136,7 +136,7 @@ int16_t TWinBtr::CallWith(uint16_t op, void* data, int length)
 int16_t TWinBtr::CallByKey(uint16_t op, const void* key, uint8_t keyLength, uint8_t keyNumber)
 {
     if (!key) {
-        Status = btr::status::KeyNotGiven;
+        Status = btr::status::InvalidKeyPath; // no key, so no key path to follow
         return Status;
     }
     // KeyLength is a signed byte: a key of more than 127 bytes cannot be described, so it is
@@ -213,9 +213,201 @@ int16_t TWinBtr::GetNext()
     return Call(UseStep ? btr::op::StepNext : btr::op::GetNext);
 }
 
+int16_t TWinBtr::GetLast()
+{
+    return Call(UseStep ? btr::op::StepLast : btr::op::GetLast);
+}
+
+int16_t TWinBtr::GetPrevious()
+{
+    return Call(UseStep ? btr::op::StepPrevious : btr::op::GetPrevious);
+}
+
+int16_t TWinBtr::StepFirst()
+{
+    return Call(btr::op::StepFirst);
+}
+
+int16_t TWinBtr::StepNext()
+{
+    return Call(btr::op::StepNext);
+}
+
+int16_t TWinBtr::StepLast()
+{
+    return Call(btr::op::StepLast);
+}
+
+int16_t TWinBtr::StepPrevious()
+{
+    return Call(btr::op::StepPrevious);
+}
+
+int16_t TWinBtr::getByValue(uint16_t op, const void* key, uint16_t length)
+{
+    if (!key) {
+        Status = btr::status::InvalidKeyPath; // no key, so no key path to follow
+        return Status;
+    }
+    if (length > KeyBufferLength) {
+        Status = btr::status::KeyBufferTooShort;
+        return Status;
+    }
+    std::memcpy(KeyBuffer, key, length);
+    return Call(op);
+}
+
+int16_t TWinBtr::GetEqual()
+{
+    return Call(btr::op::GetEqual);
+}
+
+int16_t TWinBtr::GetEqual(const void* key, uint16_t length)
+{
+    return getByValue(btr::op::GetEqual, key, length);
+}
+
+int16_t TWinBtr::GetGreater()
+{
+    return Call(btr::op::GetGreater);
+}
+
+int16_t TWinBtr::GetGreater(const void* key, uint16_t length)
+{
+    return getByValue(btr::op::GetGreater, key, length);
+}
+
+int16_t TWinBtr::GetGreaterOrEqual()
+{
+    return Call(btr::op::GetGreaterOrEqual);
+}
+
+int16_t TWinBtr::GetGreaterOrEqual(const void* key, uint16_t length)
+{
+    return getByValue(btr::op::GetGreaterOrEqual, key, length);
+}
+
+int16_t TWinBtr::GetLess()
+{
+    return Call(btr::op::GetLess);
+}
+
+int16_t TWinBtr::GetLess(const void* key, uint16_t length)
+{
+    return getByValue(btr::op::GetLess, key, length);
+}
+
+int16_t TWinBtr::GetLessOrEqual()
+{
+    return Call(btr::op::GetLessOrEqual);
+}
+
+int16_t TWinBtr::GetLessOrEqual(const void* key, uint16_t length)
+{
+    return getByValue(btr::op::GetLessOrEqual, key, length);
+}
+
+int16_t TWinBtr::GetKey(uint16_t getOp)
+{
+    // The record manager neither reads nor writes the data buffer: the record there stays.
+    uint16_t length = TakeDataLength();
+    const auto op = static_cast<uint16_t>(getOp + btr::op::KeyOnly);
+    LastOp = op;
+    Status = callManager(op, DataPtr, &length, KeyBuffer, KeyNumber);
+    ReturnedLength = 0;
+    DataPtr = Buffer;
+    return Status;
+}
+
+int16_t TWinBtr::callWithArgument(uint16_t op, uint32_t argument, int width, uint8_t keyNumber)
+{
+    if (!DataPtr || DataLength < 4) {
+        Status = btr::status::DataBufferTooShort;
+        DataPtr = Buffer;
+        return Status;
+    }
+    btr::le::putN(static_cast<uint8_t*>(DataPtr), width, argument);
+    const uint8_t kept = KeyNumber;
+    KeyNumber = keyNumber;
+    Call(op);
+    KeyNumber = kept;
+    return Status;
+}
+
+int16_t TWinBtr::GetDirect(int32_t position)
+{
+    return callWithArgument(btr::op::GetDirect, static_cast<uint32_t>(position), 4, orderKey());
+}
+
+int16_t TWinBtr::GetByPercentage(uint16_t percent)
+{
+    return callWithArgument(btr::op::GetByPercentage, percent, 2, orderKey());
+}
+
+int16_t TWinBtr::smallCall(uint16_t op, uint8_t (&data)[4], uint8_t keyNumber)
+{
+    uint16_t length = sizeof data;
+    LastOp = op;
+    Status = callManager(op, data, &length, KeyBuffer, keyNumber);
+    DataPtr = Buffer;
+    return Status;
+}
+
+int16_t TWinBtr::FindPercentage(uint16_t& percent)
+{
+    percent = 0;
+    if (UseStep) {
+        const int32_t position = GetPosition();
+        return Ok() ? FindPercentage(position, percent) : Status;
+    }
+    uint8_t data[4] = {};
+    if (smallCall(btr::op::FindPercentage, data, KeyNumber) == btr::status::Success)
+        percent = static_cast<uint16_t>(btr::le::get32(data));
+    return Status;
+}
+
+int16_t TWinBtr::FindPercentage(int32_t position, uint16_t& percent)
+{
+    percent = 0;
+    uint8_t data[4] = {};
+    btr::le::put32(data, static_cast<uint32_t>(position));
+    if (smallCall(btr::op::FindPercentage, data, static_cast<uint8_t>(btr::NoKey))
+        == btr::status::Success)
+        percent = static_cast<uint16_t>(btr::le::get32(data));
+    return Status;
+}
+
 int16_t TWinBtr::Insert()
 {
     return Call(btr::op::Insert);
+}
+
+int16_t TWinBtr::Update()
+{
+    return Call(btr::op::Update);
+}
+
+int16_t TWinBtr::Delete()
+{
+    return Call(btr::op::Delete);
+}
+
+int16_t TWinBtr::BeginTransaction()
+{
+    uint8_t none[4] = {};
+    return smallCall(btr::op::BeginTransaction, none, 0);
+}
+
+int16_t TWinBtr::EndTransaction()
+{
+    uint8_t none[4] = {};
+    return smallCall(btr::op::EndTransaction, none, 0);
+}
+
+int16_t TWinBtr::AbortTransaction()
+{
+    uint8_t none[4] = {};
+    return smallCall(btr::op::AbortTransaction, none, 0);
 }
 
 int32_t TWinBtr::GetPosition()

@@ -43,9 +43,53 @@ public:
     // a salvage open with a definition image).
     int16_t OpenWith(const char* fileName, const void* data, uint16_t length, uint8_t mode);
     int16_t Close();
+    // Reads. Keyed reads use KeyNumber and return the entry's key value in KeyBuffer; with UseStep
+    // (a file without keys) GetFirst, GetNext, GetLast and GetPrevious step in physical order. The
+    // record comes into the data buffer (Buffer, or what SetDataPtr chose for this one call).
     int16_t GetFirst();
     int16_t GetNext();
+    int16_t GetLast();
+    int16_t GetPrevious();
+    int16_t StepFirst();
+    int16_t StepNext();
+    int16_t StepLast();
+    int16_t StepPrevious();
+    // Gets by key value: the whole key value, in the record's own bytes, is the one in KeyBuffer,
+    // or `key` (`length` bytes, at most 255) placed there first: 44 without a key, 21 when it is
+    // longer. GetEqual leaves KeyBuffer as it was given; the others return the found value there.
+    int16_t GetEqual();
+    int16_t GetEqual(const void* key, uint16_t length);
+    int16_t GetGreater();
+    int16_t GetGreater(const void* key, uint16_t length);
+    int16_t GetGreaterOrEqual();
+    int16_t GetGreaterOrEqual(const void* key, uint16_t length);
+    int16_t GetLess();
+    int16_t GetLess(const void* key, uint16_t length);
+    int16_t GetLessOrEqual();
+    int16_t GetLessOrEqual(const void* key, uint16_t length);
+    // The Get Key form of any Get from Get Equal to Get Last (`getOp`): only the key value comes
+    // back, in KeyBuffer; the data buffer is left as it is.
+    int16_t GetKey(uint16_t getOp);
+    // The record at `position` (as GetPosition gives it), positioned on KeyNumber at that very
+    // entry; with UseStep, or KeyNumber btr::NoKey, on no key.
+    int16_t GetDirect(int32_t position);
+    // The record `percent` hundredths of a percent into KeyNumber's order (physical order with
+    // UseStep or btr::NoKey), 0 to btr::WholePercentage.
+    int16_t GetByPercentage(uint16_t percent);
+    // Where the first entry of the key value in KeyBuffer lies in KeyNumber's order, in
+    // hundredths of a percent; with UseStep, the current record in physical order.
+    int16_t FindPercentage(uint16_t& percent);
+    // Where the record at `position` lies in physical order.
+    int16_t FindPercentage(int32_t position, uint16_t& percent);
     int16_t Insert();
+    // Replaces the current record by the data buffer's DataLength bytes (the record length unless
+    // set, as for Insert), on KeyNumber; Delete removes the current record.
+    int16_t Update();
+    int16_t Delete();
+    // Transactions of this object's client id, across every file it has open.
+    int16_t BeginTransaction();
+    int16_t EndTransaction();
+    int16_t AbortTransaction();
     int32_t GetPosition();
     int16_t Stat();
     int16_t StatTo(void* dest);
@@ -94,5 +138,13 @@ public:
 
 private:
     int16_t callManager(uint16_t op, void* data, uint16_t* length, void* key, uint8_t keyNumber);
+    // A Get by key value: `key` placed in KeyBuffer first.
+    int16_t getByValue(uint16_t op, const void* key, uint16_t length);
+    // A data call whose first data bytes carry an argument (a position, a percentage).
+    int16_t callWithArgument(uint16_t op, uint32_t argument, int width, uint8_t keyNumber);
+    // A call that returns 4 bytes of its own (Find Percentage, the transactions) and leaves the
+    // record buffer alone.
+    int16_t smallCall(uint16_t op, uint8_t (&data)[4], uint8_t keyNumber);
+    uint8_t orderKey() const { return UseStep ? static_cast<uint8_t>(btr::NoKey) : KeyNumber; }
     void clearStat();
 };

@@ -2,6 +2,7 @@
 
 #include "LittleEndian.h"
 #include "Messages.h"
+#include "TextDecoder.h"
 
 #include <fmt/core.h>
 
@@ -15,15 +16,17 @@ constexpr auto RedrawInterval = std::chrono::milliseconds(200);
 
 } // namespace
 
+// Messages name files whose names need not be UTF-8 (a DOS program's, copied as they were); what
+// Varnok writes is.
 void Context::fail(const std::string& message)
 {
     failed_ = true;
-    fmt::print(io.err, "varnok-cli: {}\n", message);
+    fmt::print(io.err, "varnok-cli: {}\n", fields::validUtf8(message));
 }
 
 void Context::note(const std::string& message)
 {
-    fmt::print(io.err, "varnok-cli: {}\n", message);
+    fmt::print(io.err, "varnok-cli: {}\n", fields::validUtf8(message));
 }
 
 bool openFile(Context& ctx, TWinBtr& file, const std::string& name, const std::string& owner)
@@ -39,11 +42,16 @@ bool openFile(Context& ctx, TWinBtr& file, const std::string& name, const std::s
     return false;
 }
 
-bool recordsReadable(Context& ctx, TWinBtr& file, const std::string& name, const std::string& owner)
+bool ownerNameMissing(TWinBtr& file, const std::string& owner)
 {
     uint8_t facts[btr::facts::Size];
-    if (!owner.empty() || file.GetFileFacts(facts) != btr::status::Success
-        || !(btr::le::get16(facts + btr::facts::at::Features) & btr::facts::Encrypted))
+    return owner.empty() && file.GetFileFacts(facts) == btr::status::Success
+        && (btr::le::get16(facts + btr::facts::at::Features) & btr::facts::Encrypted);
+}
+
+bool recordsReadable(Context& ctx, TWinBtr& file, const std::string& name, const std::string& owner)
+{
+    if (!ownerNameMissing(file, owner))
         return true;
     ctx.fail(cannotRead(name, btr::status::OwnerNameRequired));
     return false;
@@ -52,8 +60,7 @@ bool recordsReadable(Context& ctx, TWinBtr& file, const std::string& name, const
 std::string cannotRead(const std::string& name, int16_t status)
 {
     if (status == btr::status::OwnerNameRequired)
-        return cannotDo("Cannot read", name, status,
-            "its records are encrypted under an owner name; give it with --owner NAME");
+        return cannotDo("Cannot read", name, status, OwnerNameAdvice);
     return cannotDo("Cannot read", name, status);
 }
 

@@ -37,6 +37,13 @@ private:
 // reports "Cannot open NAME: ... (status N)." and returns false.
 bool openFile(Context& ctx, TWinBtr& file, const std::string& name, const std::string& owner = {});
 
+// Whether the open `file`'s records are encrypted under an owner name and `owner` gives none: then
+// every record read would answer 51, and a command says so before it writes anything.
+bool ownerNameMissing(TWinBtr& file, const std::string& owner);
+// What a user is told of a file whose records need the owner name.
+constexpr const char* OwnerNameAdvice
+    = "its records are encrypted under an owner name; give it with --owner NAME";
+
 // Before a command reads the records of the open `file`: one whose records are encrypted under an
 // owner name needs it, and without one the failure is reported before anything is written.
 bool recordsReadable(

@@ -5,6 +5,8 @@
 // command reports done is there whole, and a file that fails leaves the database as it was.
 #include "Commands.h"
 #include "DefinitionText.h"
+#include "DirectoryFiles.h"
+#include "FileSample.h"
 #include "Messages.h"
 #include "ReadOptions.h"
 #include "SqlText.h"
@@ -13,7 +15,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <memory>
@@ -35,12 +36,18 @@ struct ConvertOptions
     std::string owner;
 };
 
-// A file to convert; with a dictionary table when a directory's dictionary names it.
+// A file to convert: as a dictionary's table, by its keys (a file of a directory that no table of
+// its dictionary leads to, or whose dictionary does not read), or, named on the command line, as
+// the fields options choose.
 struct Job
 {
     std::string file;
+    // The directory's dictionary: its table for this file, and its names for the code-page guess.
     std::shared_ptr<const fields::Dictionary> dictionary;
     const fields::DictTable* table = nullptr;
+    bool keys = false;
+    // A file of a directory: accounted for in the summary.
+    bool inDirectory = false;
 };
 
 class Statement
@@ -112,11 +119,11 @@ private:
 class Converter
 {
 public:
-    Converter(Context& ctx, Database& db, const ConvertOptions& opt, fields::TextDecoder& decoder)
+    Converter(Context& ctx, Database& db, const ConvertOptions& opt, DirectorySummary& summary)
         : ctx_(ctx)
         , db_(db)
         , opt_(opt)
-        , decoder_(decoder)
+        , summary_(summary)
     {
         used_.insert(SourceTable);
     }
@@ -124,42 +131,65 @@ public:
     void convert(const Job& job)
     {
         TWinBtr file;
-        if (!openFile(ctx_, file, job.file, opt_.owner)
-            || !recordsReadable(ctx_, file, job.file, opt_.owner))
-            return;
-        fields::Layout layout;
-        if (job.table) {
-            if (file.Stat() != btr::status::Success) {
-                ctx_.fail(cannotDo("Cannot read the definition of", job.file, file.GetStatus()));
-                return;
-            }
-            layout = fields::tableLayout(*job.dictionary, *job.table, statBuffer(file));
-            for (const std::string& n : layout.notes)
-                ctx_.note(job.file + ": " + n);
-        } else if (!fileLayout(ctx_, file, job.file, opt_.fields, layout)) {
+        Refusal refusal;
+        if (!openToRead(file, job.file, refusal, opt_.owner)) {
+            refuse(job, refusal, "Cannot open");
             return;
         }
-        const std::string table = uniqueName(tableName(layout, job.file));
+        if (ownerNameMissing(file, opt_.owner)) {
+            refuse(job, ownerNameRefusal(), "Cannot read");
+            return;
+        }
+        fields::Layout layout;
+        fields::TextDecoder decoder;
+        if (!encodingDecoder(ctx_, opt_.fields.encoding, decoder))
+            return;
+        if (job.table || job.keys) {
+            if (file.Stat() != btr::status::Success) {
+                refuse(job, refusalOf(file), "Cannot read the definition of");
+                return;
+            }
+            const spec::SpecBuffer stat = statBuffer(file);
+            layout = job.table ? fields::tableLayout(*job.dictionary, *job.table, stat, decoder)
+                               : fields::keyLayout(stat);
+            if (guessEncoding(ctx_, opt_.fields.encoding, file, job.file, job.dictionary.get(),
+                    layout, decoder)
+                && job.table)
+                layout = fields::tableLayout(*job.dictionary, *job.table, stat, decoder);
+            for (const std::string& n : layout.notes)
+                ctx_.note(job.file + ": " + n);
+        } else if (!fileLayout(ctx_, file, job.file, opt_.fields, layout, decoder)) {
+            if (job.inDirectory)
+                summary_.add(Outcome::Failed, job.file + ": its fields could not be chosen");
+            return;
+        }
+        const std::string table = unique(tableName(layout, job.file, decoder), "table");
         std::string error;
         if (!db_.exec("BEGIN IMMEDIATE", error)) {
-            ctx_.fail("Cannot convert " + job.file + " into " + opt_.into + ": " + error + ".");
+            failed(job, "Cannot convert " + job.file + " into " + opt_.into + ": " + error + ".");
             return;
         }
         uint64_t records = 0;
         uint64_t invalid = 0;
-        if (!fill(file, job.file, table, layout, records, invalid, error)) {
+        readRefusal_ = {};
+        const bool filled = fill(file, job.file, table, layout, decoder, records, invalid, error);
+        if (!filled || !db_.exec("COMMIT", error)) {
             std::string ignored;
             db_.exec("ROLLBACK", ignored);
-            ctx_.fail("Cannot convert " + job.file + " into " + opt_.into + ": " + error);
+            if (readRefusal_.status != btr::status::Success) {
+                refuse(job, readRefusal_, "Cannot read");
+                return;
+            }
+            failed(job,
+                "Cannot convert " + job.file + " into " + opt_.into + ": " + error
+                    + (filled ? "." : ""));
             return;
         }
-        if (!db_.exec("COMMIT", error)) {
-            std::string ignored;
-            db_.exec("ROLLBACK", ignored);
-            ctx_.fail("Cannot convert " + job.file + " into " + opt_.into + ": " + error + ".");
-            return;
-        }
-        fmt::print(ctx_.io.out, "{} -> {}: {} records\n", job.file, table, records);
+        const std::string line = fmt::format("{} -> {}: {} records", job.file, table, records);
+        if (job.inDirectory)
+            summary_.add(Outcome::Done, line, records);
+        else
+            fmt::print(ctx_.io.out, "{}\n", fields::validUtf8(line));
         if (invalid > 0) {
             ctx_.note(fmt::format("{}: {} values were not valid for their type; they are stored "
                                   "as 0x and their bytes in hex.",
@@ -168,17 +198,56 @@ public:
     }
 
 private:
-    std::string uniqueName(const std::string& wanted)
+    // A file the record manager refused: listed when it is a directory's, reported when it is a
+    // failure (a file that is no record-manager file is none in a directory).
+    void refuse(const Job& job, const Refusal& refusal, const std::string& what)
+    {
+        const Outcome outcome = refusal.outcome();
+        if (job.inDirectory)
+            summary_.add(outcome, job.file + ": " + refusal.words());
+        if (!job.inDirectory || isFailure(outcome))
+            ctx_.fail(cannotDo(what, job.file, refusal.status, refusal.reason));
+    }
+
+    void failed(const Job& job, const std::string& message)
+    {
+        if (job.inDirectory)
+            summary_.add(Outcome::Failed, message);
+        ctx_.fail(message);
+    }
+
+    // Whether the database holds an object of that name, in any case, of another type than
+    // `type` (an index of an earlier run where a table is wanted): a table of the name is replaced,
+    // anything else would make the conversion fail.
+    bool takenByOther(const std::string& name, const char* type)
+    {
+        Statement query;
+        if (!query.prepare(db_.handle(),
+                "SELECT 1 FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type <> ?"))
+            return false;
+        sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(query.get(), 2, type, -1, SQLITE_STATIC);
+        return sqlite3_step(query.get()) == SQLITE_ROW;
+    }
+
+    // A name no table or index of this run has (in any case), and no object of another type in
+    // the database: the wanted one, or it with _2, _3...
+    std::string unique(const std::string& wanted, const char* type)
     {
         std::string name = wanted;
-        for (int n = 2; !used_.insert(fields::lowerCase(name)).second; ++n)
-            name = wanted + "_" + std::to_string(n);
+        for (int n = 2; takenByOther(name, type) || !used_.insert(fields::foldCase(name)).second;
+             ++n) {
+            std::string suffix = "_";
+            suffix.append(std::to_string(n));
+            name = cutName(wanted, MaxIdentifier - suffix.size()) + suffix;
+        }
         return name;
     }
 
     // The table's rows, indexes and varnok_source row, inside the open transaction.
     bool fill(TWinBtr& file, const std::string& name, const std::string& table,
-        const fields::Layout& layout, uint64_t& records, uint64_t& invalid, std::string& error)
+        const fields::Layout& layout, fields::TextDecoder& decoder, uint64_t& records,
+        uint64_t& invalid, std::string& error)
     {
         const spec::SpecBuffer stat = statBuffer(file);
         if (!db_.exec("DROP TABLE IF EXISTS " + quoteIdentifier(table), error)
@@ -213,7 +282,7 @@ private:
                 const uint8_t* data = file.Buffer;
                 const size_t length = file.ReturnedLength;
                 for (size_t i = 0; i < count; ++i)
-                    bindField(stmt, int(i + 1), layout.fields[i], columns[i], data, length,
+                    bindField(stmt, int(i + 1), layout.fields[i], columns[i], data, length, decoder,
                         values[i], invalid);
                 stepped = sqlite3_step(stmt) == SQLITE_DONE;
                 sqlite3_reset(stmt);
@@ -229,13 +298,15 @@ private:
             return false;
         }
         if (status != btr::status::EndOfFile) {
-            error = cannotRead(name, status);
+            readRefusal_ = refusalOf(file);
+            error = cannotDo("Cannot read", name, status, readRefusal_.reason);
             return false;
         }
         std::vector<std::string> notes;
         for (const KeyIndex& index : keyIndexes(layout, stat, notes)) {
+            const std::string named = unique(indexName(table, index.key), "index");
             if (!index.unique) {
-                if (!db_.exec(index.create(table, false), error))
+                if (!db_.exec(index.create(table, false, named), error))
                     return false;
                 continue;
             }
@@ -243,9 +314,9 @@ private:
             // key without duplicates may still not make a unique index of its values.
             std::string uniqueError;
             if (!db_.exec("SAVEPOINT unique_index", error)
-                || (!db_.exec(index.create(table, true), uniqueError)
+                || (!db_.exec(index.create(table, true, named), uniqueError)
                     && (!db_.exec("ROLLBACK TO unique_index", error)
-                        || !db_.exec(index.create(table, false), error)))
+                        || !db_.exec(index.create(table, false, named), error)))
                 || !db_.exec("RELEASE unique_index", error))
                 return false;
             if (!uniqueError.empty())
@@ -265,12 +336,13 @@ private:
             return false;
         }
         const std::string definition
-            = definitionJson(name, stat)
+            = definitionJson(name, stat, decoder)
                   .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        const std::string file8 = fields::validUtf8(name);
         sqlite3_bind_text(source.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(source.get(), 2, name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(source.get(), 2, file8.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(source.get(), 3, layout.origin.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(source.get(), 4, decoder_.encoding().c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(source.get(), 4, decoder.encoding().c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(source.get(), 5, definition.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_int64(source.get(), 6, sqlite3_int64(records));
         sqlite3_bind_int64(source.get(), 7, sqlite3_int64(invalid));
@@ -282,7 +354,8 @@ private:
     }
 
     void bindField(sqlite3_stmt* stmt, int at, const fields::Field& f, fields::Column column,
-        const uint8_t* data, size_t length, std::string& value, uint64_t& invalid)
+        const uint8_t* data, size_t length, fields::TextDecoder& decoder, std::string& value,
+        uint64_t& invalid)
     {
         // Fillers and the variable part are stored as the bytes they are.
         if (f.hex() && f.offset + size_t(f.length) <= length) {
@@ -292,7 +365,7 @@ private:
             return;
         }
         value.clear();
-        const fields::Kind kind = fields::appendField(f, data, length, decoder_, value);
+        const fields::Kind kind = fields::appendField(f, data, length, decoder, value);
         const char* begin = value.data();
         const char* end = begin + value.size();
         switch (kind) {
@@ -330,76 +403,104 @@ private:
     Context& ctx_;
     Database& db_;
     const ConvertOptions& opt_;
-    fields::TextDecoder& decoder_;
+    DirectorySummary& summary_;
     std::set<std::string> used_;
+    // Why the records of the file being converted could not be read, when they could not.
+    Refusal readRefusal_;
 };
 
-// The jobs a directory gives: every table its dictionary names, or without a dictionary every
-// file in it that is a data file.
-bool directoryJobs(Context& ctx, const std::string& directory, std::vector<Job>& jobs)
+// The jobs a directory gives: every table its dictionary names, then every other file in it by
+// its keys; the dictionary's own files and the tables whose file is missing go to the summary. A
+// dictionary that does not read is reported, and every file is converted by its keys.
+void directoryJobs(Context& ctx, const ConvertOptions& opt, const std::string& directory,
+    std::vector<Job>& jobs, DirectorySummary& summary)
 {
+    std::vector<std::string> files;
+    if (!directoryFiles(ctx, directory, files))
+        return;
     fields::DictionaryRead read = fields::readDictionary(directory);
-    if (read.present) {
-        if (!read.ok()) {
-            ctx.fail(read.error);
-            return false;
-        }
+    std::shared_ptr<const fields::Dictionary> dictionary;
+    std::vector<std::string> accounted;
+    if (read.present && !read.ok())
+        ctx.fail(read.error + " The files are converted by their keys.");
+    if (read.ok()) {
         for (const std::string& p : read.dictionary.problems)
             ctx.note(p);
-        auto dictionary = std::make_shared<const fields::Dictionary>(std::move(read.dictionary));
+        dictionary = std::make_shared<const fields::Dictionary>(std::move(read.dictionary));
+        fields::TextDecoder names;
+        encodingDecoder(ctx, opt.fields.encoding, names);
+        if (guessesEncoding(opt.fields.encoding)) {
+            fields::TextSample sample;
+            fields::addNames(*dictionary, sample);
+            const fields::CodePageGuess guess = fields::guessCodePage(sample);
+            sayGuess(ctx, directory, guess, "names");
+            names = fields::TextDecoder(guess.encoding);
+        }
+        for (const char* own : {"FILE.DDF", "FIELD.DDF", "INDEX.DDF"}) {
+            const fs::path path = fields::findInDirectory(directory, own);
+            if (!path.empty()) {
+                accounted.push_back(path.string());
+                summary.add(Outcome::Dictionary, path.string());
+            }
+        }
         for (const fields::DictTable& t : dictionary->tables) {
-            if (t.dictionaryFile())
-                continue;
-            const fields::Located at = fields::locate(dictionary->directory, t.location);
-            if (!at.found()) {
-                ctx.fail("Cannot convert table " + t.name + ": " + at.error + ".");
+            const fields::Located at = fields::locate(dictionary->directory, t.location, &names);
+            if (t.dictionaryFile()) {
+                if (at.found())
+                    accounted.push_back(at.path.string());
                 continue;
             }
-            jobs.push_back({at.path.string(), dictionary, &t});
+            if (!at.found()) {
+                summary.add(Outcome::Missing, "table " + names.name(t.name) + ": " + at.error);
+                continue;
+            }
+            accounted.push_back(at.path.string());
+            jobs.push_back({at.path.string(), dictionary, &t, false, true});
         }
-        return true;
     }
-    std::vector<std::string> names;
+    for (const std::string& file : files) {
+        if (std::none_of(accounted.begin(), accounted.end(),
+                [&file](const std::string& a) { return sameFile(a, file); }))
+            jobs.push_back({file, dictionary, nullptr, true, true});
+    }
+}
+
+// True when `path` is in `directory` or below it.
+bool isInside(const std::string& path, const std::string& directory)
+{
     std::error_code ec;
-    for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError))
-            names.push_back(it->path().string());
-    }
-    if (ec) {
-        ctx.fail("Cannot read the directory " + directory + ": " + ec.message() + ".");
+    const fs::path base = fs::weakly_canonical(directory, ec);
+    if (ec)
         return false;
-    }
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        TWinBtr file;
-        if (file.Open(name.c_str(), "", btr::mode::ReadOnly) != btr::status::Success) {
-            const int16_t status = file.GetStatus();
-            if (file.IsOpen)
-                file.Close();
-            ctx.note(name + " is passed over: " + statusWords(status) + ".");
-            continue;
-        }
-        file.Close();
-        jobs.push_back({name, nullptr, nullptr});
-    }
-    return true;
+    const fs::path target = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    if (ec)
+        return false;
+    const auto mismatch = std::mismatch(base.begin(), base.end(), target.begin(), target.end());
+    return mismatch.first == base.end();
 }
 
 void runConvert(Context& ctx, const ConvertOptions& opt)
 {
-    fields::TextDecoder decoder(opt.fields.encoding);
-    if (!decoder.valid()) {
-        ctx.fail(decoder.error());
+    fields::TextDecoder checked;
+    if (!encodingDecoder(ctx, opt.fields.encoding, checked))
         return;
-    }
     std::vector<Job> jobs;
+    DirectorySummary summary;
+    bool directories = false;
     for (const std::string& source : opt.sources) {
         std::error_code ec;
-        if (fs::is_directory(source, ec))
-            directoryJobs(ctx, source, jobs);
-        else
-            jobs.push_back({source, nullptr, nullptr});
+        if (!fs::is_directory(source, ec)) {
+            jobs.push_back({source, nullptr, nullptr, false, false});
+            continue;
+        }
+        // What convert reads it never writes into.
+        if (isInside(opt.into, source)) {
+            ctx.fail("The database " + opt.into + " would be in " + source
+                + ", which convert reads and never writes into: choose one outside it.");
+            return;
+        }
+        directories = true;
+        directoryJobs(ctx, opt, source, jobs, summary);
     }
     Database db;
     std::string error;
@@ -412,9 +513,11 @@ void runConvert(Context& ctx, const ConvertOptions& opt)
         ctx.fail("Cannot open the database " + opt.into + ": " + error + ".");
         return;
     }
-    Converter converter(ctx, db, opt, decoder);
+    Converter converter(ctx, db, opt, summary);
     for (const Job& job : jobs)
         converter.convert(job);
+    if (directories)
+        summary.print(ctx.io.out, "Converted");
 }
 
 } // namespace

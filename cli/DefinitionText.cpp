@@ -100,12 +100,13 @@ std::vector<SegmentFacts> segments(const spec::SpecBuffer& b, const spec::Layout
     return out;
 }
 
-std::string acsNameOf(const SegmentFacts& s, const std::vector<spec::AcsBlock>& blocks)
+std::string acsNameOf(
+    const SegmentFacts& s, const std::vector<spec::AcsBlock>& blocks, fields::TextDecoder& names)
 {
     if (!(s.flags & btr::keyflag::Acs))
         return {};
     if (s.acsNumber < blocks.size())
-        return blocks[s.acsNumber].Name;
+        return names.name(blocks[s.acsNumber].Name);
     return fmt::format("#{} (missing)", s.acsNumber);
 }
 
@@ -223,12 +224,13 @@ std::vector<spec::AcsBlock> acsBlocks(const spec::SpecBuffer& image, const spec:
     return blocks;
 }
 
-std::string definitionText(const std::string& name, const spec::SpecBuffer& b)
+std::string definitionText(
+    const std::string& name, const spec::SpecBuffer& b, fields::TextDecoder& names)
 {
     const spec::Layout layout = b.readLayout();
     const std::vector<spec::AcsBlock> blocks = acsBlocks(b, layout);
     const uint16_t fileFlags = u16(b, lay::file::FileFlags);
-    std::string text = name + "\n";
+    std::string text = fields::validUtf8(name) + "\n";
     const auto line = [&text](const char* label, const std::string& value) {
         text += fmt::format("  {:<21}{}\n", label, value);
     };
@@ -238,13 +240,14 @@ std::string definitionText(const std::string& name, const spec::SpecBuffer& b)
     line("Keys", std::to_string(u16(b, lay::file::NumIndexes)));
     line("Segments", std::to_string(layout.entryCount));
     line("Unused pages", std::to_string(u16(b, lay::file::UnusedPages)));
-    const std::string names = joined(flagNames(fileFlags, spec::FileFlagBits));
-    line("File flags", fmt::format("0x{:04X}{}{}", fileFlags, names.empty() ? "" : " ", names));
+    const std::string fileFlagText = joined(flagNames(fileFlags, spec::FileFlagBits));
+    line("File flags",
+        fmt::format("0x{:04X}{}{}", fileFlags, fileFlagText.empty() ? "" : " ", fileFlagText));
     line("Duplicate pointers", std::to_string(b.bytes[lay::file::DuplicatePointers]));
     line("Reserved", std::to_string(b.bytes[lay::file::Reserved]));
     std::string sequences;
     for (const spec::AcsBlock& block : blocks)
-        sequences += (sequences.empty() ? "" : ", ") + block.Name;
+        sequences += (sequences.empty() ? "" : ", ") + names.name(block.Name);
     line("Collating sequences", sequences.empty() ? "none" : sequences);
 
     const std::vector<SegmentFacts> all = segments(b, layout);
@@ -262,19 +265,20 @@ std::string definitionText(const std::string& name, const spec::SpecBuffer& b)
         text += fmt::format(
             "  {:>3} {:>3} {:>8} {:>6}  {:<14}{:>10}  0x{:02X}  {:<8}  0x{:04X} {}{}\n", s.key,
             s.segment, s.position, s.length, typeName(s.flags, s.extType), s.values, s.nullValue,
-            acsNameOf(s, blocks), s.flags, flagText, extra);
+            acsNameOf(s, blocks, names), s.flags, flagText, extra);
     }
     return text;
 }
 
-nlohmann::ordered_json definitionJson(const std::string& name, const spec::SpecBuffer& b)
+nlohmann::ordered_json definitionJson(
+    const std::string& name, const spec::SpecBuffer& b, fields::TextDecoder& names)
 {
     using json = nlohmann::ordered_json;
     const spec::Layout layout = b.readLayout();
     const std::vector<spec::AcsBlock> blocks = acsBlocks(b, layout);
     const uint16_t fileFlags = u16(b, lay::file::FileFlags);
     json j;
-    j["file"] = name;
+    j["file"] = fields::validUtf8(name);
     j["record_length"] = u16(b, lay::file::RecordLength);
     j["page_size"] = u16(b, lay::file::PageSize);
     j["records"] = u32(b, lay::file::NumRecords);
@@ -311,7 +315,7 @@ nlohmann::ordered_json definitionJson(const std::string& name, const spec::SpecB
         seg["manual_key_number"] = s.manualKeyNumber;
         seg["acs_number"] = s.acsNumber;
         if (s.flags & btr::keyflag::Acs)
-            seg["collating_sequence"] = acsNameOf(s, blocks);
+            seg["collating_sequence"] = acsNameOf(s, blocks, names);
         keys.back()["segments"].push_back(std::move(seg));
     }
     j["keys"] = std::move(keys);
@@ -320,7 +324,7 @@ nlohmann::ordered_json definitionJson(const std::string& name, const spec::SpecB
     for (size_t n = 0; n < blocks.size(); ++n) {
         json seq;
         seq["number"] = n;
-        seq["name"] = blocks[n].Name;
+        seq["name"] = names.name(blocks[n].Name);
         seq["signature"] = blocks[n].Signature;
         seq["table"] = hex(blocks[n].Table.data(), blocks[n].Table.size());
         sequences.push_back(std::move(seq));

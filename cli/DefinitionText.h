@@ -3,6 +3,7 @@
 
 #include "FileFacts.h"
 #include "SpecBuffer.h"
+#include "TextDecoder.h"
 
 #include <nlohmann/json.hpp>
 
@@ -10,11 +11,14 @@
 
 namespace cli {
 
-// The definition in a Stat image, as lines of text headed by the file's name.
-std::string definitionText(const std::string& name, const spec::SpecBuffer& image);
+// The definition in a Stat image, as lines of text headed by the file's name; the collating
+// sequences' names read in `names`' code page.
+std::string definitionText(
+    const std::string& name, const spec::SpecBuffer& image, fields::TextDecoder& names);
 
 // The same facts as one JSON object (the man page lists its members).
-nlohmann::ordered_json definitionJson(const std::string& name, const spec::SpecBuffer& image);
+nlohmann::ordered_json definitionJson(
+    const std::string& name, const spec::SpecBuffer& image, fields::TextDecoder& names);
 
 // What the record manager's file facts say, as `stat` shows them: the lines "Format" and
 // "Features" (with their two leading blanks), and a JSON object.

@@ -338,17 +338,15 @@ void runExport(Context& ctx, const ExportOptions& opt)
         : opt.format == "sql"                   ? Format::Sql
                                                 : Format::Csv;
     const Dialect dialect = opt.dialect == "postgresql" ? Dialect::PostgreSql : Dialect::Sqlite;
-    fields::TextDecoder decoder(opt.fields.encoding);
-    if (!decoder.valid()) {
-        ctx.fail(decoder.error());
+    fields::TextDecoder decoder;
+    if (!encodingDecoder(ctx, opt.fields.encoding, decoder))
         return;
-    }
     TWinBtr source;
     if (!openFile(ctx, source, opt.file, opt.owner)
         || !recordsReadable(ctx, source, opt.file, opt.owner))
         return;
     fields::Layout layout;
-    if (!fileLayout(ctx, source, opt.file, opt.fields, layout))
+    if (!fileLayout(ctx, source, opt.file, opt.fields, layout, decoder))
         return;
     std::vector<std::string> notes;
     const std::vector<KeyIndex> indexes = format == Format::Sql
@@ -364,7 +362,7 @@ void runExport(Context& ctx, const ExportOptions& opt)
         return;
     const std::string target = output.isStandardOutput() ? "standard output" : opt.output;
     Exporter exporter(opt, layout, decoder, output.stream(), format, dialect, delimiter);
-    exporter.begin(tableName(layout, opt.file), indexes);
+    exporter.begin(tableName(layout, opt.file, decoder), indexes);
     bool written = true;
     int writeError = 0;
     int16_t status = btr::status::Success;

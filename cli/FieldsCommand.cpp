@@ -1,12 +1,17 @@
 // fields FILE: the field layout a file's records are read as.
-// tables DIR: the tables a data dictionary names, with their files and record counts.
+// tables DIR: the tables a data dictionary names, with their files and record counts, and every
+// other file of the directory accounted for.
 #include "Commands.h"
+#include "DirectoryFiles.h"
+#include "FileSample.h"
 #include "Messages.h"
 #include "ReadOptions.h"
 
 #include <fmt/core.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 
 namespace cli {
@@ -27,11 +32,19 @@ struct TablesOptions
 {
     std::string directory;
     bool json = false;
+    std::string encoding = fields::AutoEncoding;
 };
 
 std::string dump(const Json& j)
 {
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// The characters of UTF-8 text, as fmt counts them when it pads.
+size_t textWidth(const std::string& text)
+{
+    return size_t(std::count_if(text.begin(), text.end(),
+        [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 // Rows of text in columns as wide as their widest cell, two blanks apart.
@@ -41,7 +54,7 @@ std::string columns(const std::vector<std::vector<std::string>>& rows)
     for (const auto& row : rows) {
         width.resize(std::max(width.size(), row.size()));
         for (size_t i = 0; i < row.size(); ++i)
-            width[i] = std::max(width[i], row[i].size());
+            width[i] = std::max(width[i], textWidth(row[i]));
     }
     std::string text;
     for (const auto& row : rows) {
@@ -59,14 +72,17 @@ void runFields(Context& ctx, const FieldsCommandOptions& opt)
     if (!openFile(ctx, file, opt.file, opt.owner))
         return;
     fields::Layout layout;
-    const bool ok = fileLayout(ctx, file, opt.file, opt.fields, layout);
+    fields::TextDecoder decoder;
+    const bool ok = fileLayout(ctx, file, opt.file, opt.fields, layout, decoder);
     file.Close();
     if (!ok)
         return;
+    const std::string name = fields::validUtf8(opt.file);
     if (opt.json) {
         Json j;
-        j["file"] = opt.file;
+        j["file"] = name;
         j["origin"] = layout.origin;
+        j["encoding"] = decoder.encoding();
         j["table"] = layout.table.empty() ? Json() : Json(layout.table);
         j["recordLength"] = layout.recordLength;
         j["variableLength"] = layout.variableLength;
@@ -92,59 +108,179 @@ void runFields(Context& ctx, const FieldsCommandOptions& opt)
             f.source == fields::Source::VariablePart ? "rest" : std::to_string(f.length),
             fields::typeName(f), std::to_string(f.type.decimals), fields::sourceName(f.source)});
     }
-    fmt::print(ctx.io.out, "{}: {} bytes{}, fields from {}\n{}", opt.file, layout.recordLength,
-        layout.variableLength ? " and a variable part" : "", layout.origin, columns(rows));
+    fmt::print(ctx.io.out, "{}: {} bytes{}, text in {}, fields from {}\n{}", name,
+        layout.recordLength, layout.variableLength ? " and a variable part" : "",
+        decoder.encoding(), layout.origin, columns(rows));
+}
+
+const char* outcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Done:
+        return "read";
+    case Outcome::Unnamed:
+        return "not in the dictionary";
+    case Outcome::Damaged:
+        return "damaged";
+    case Outcome::NotRead:
+        return "not read";
+    case Outcome::OwnerName:
+        return "owner name needed";
+    case Outcome::Failed:
+        return "failed";
+    case Outcome::Missing:
+        return "missing";
+    case Outcome::NotADataFile:
+        return "not a record-manager file";
+    case Outcome::Dictionary:
+        return "dictionary";
+    }
+    return "";
+}
+
+// A file's record count, or why it could not be opened: its outcome, and a failure reported.
+struct FileCount
+{
+    Outcome outcome = Outcome::Done;
+    int32_t records = 0;
+    Refusal refusal;
+};
+
+FileCount countRecords(Context& ctx, const std::string& path)
+{
+    FileCount count;
+    TWinBtr file;
+    if (!openToRead(file, path, count.refusal)) {
+        count.outcome = count.refusal.outcome();
+        if (isFailure(count.outcome))
+            ctx.fail(cannotDo("Cannot open", path, count.refusal.status, count.refusal.reason));
+        return count;
+    }
+    if (file.GetRecordCount(count.records) != btr::status::Success) {
+        count.refusal = refusalOf(file);
+        count.outcome = count.refusal.outcome();
+        ctx.fail(cannotDo(
+            "Cannot read the definition of", path, count.refusal.status, count.refusal.reason));
+    }
+    file.Close();
+    return count;
 }
 
 void runTables(Context& ctx, const TablesOptions& opt)
 {
-    const fields::DictionaryRead read = fields::readDictionary(opt.directory);
-    if (!read.ok()) {
-        ctx.fail(read.error);
+    fields::TextDecoder names;
+    if (!encodingDecoder(ctx, opt.encoding, names))
         return;
-    }
+    std::vector<std::string> files;
+    if (!directoryFiles(ctx, opt.directory, files))
+        return;
+    const fields::DictionaryRead read = fields::readDictionary(opt.directory);
+    if (!read.ok())
+        ctx.fail(read.error);
     const fields::Dictionary& d = read.dictionary;
     for (const std::string& p : d.problems)
         ctx.note(p);
+    if (read.ok() && guessesEncoding(opt.encoding)) {
+        fields::TextSample sample;
+        fields::addNames(d, sample);
+        const fields::CodePageGuess guess = fields::guessCodePage(sample);
+        sayGuess(ctx, opt.directory, guess, "names");
+        names = fields::TextDecoder(guess.encoding);
+    }
+
+    DirectorySummary summary;
+    std::vector<std::string> accounted;
+    const auto json = [&ctx](const Json& j) { fmt::print(ctx.io.out, "{}\n", dump(j)); };
+    const auto fileJson = [](const std::string& path, Outcome outcome) {
+        Json j;
+        j["table"] = Json();
+        j["file"] = fields::validUtf8(path);
+        j["outcome"] = outcomeName(outcome);
+        return j;
+    };
     std::vector<std::vector<std::string>> rows {{"table", "location", "file", "records"}};
+    std::vector<std::string> ownFiles;
+    if (read.ok()) {
+        for (const char* own : {"FILE.DDF", "FIELD.DDF", "INDEX.DDF"}) {
+            const std::filesystem::path path = fields::findInDirectory(opt.directory, own);
+            if (path.empty())
+                continue;
+            ownFiles.push_back(path.string());
+            summary.add(Outcome::Dictionary, path.string());
+        }
+    }
+    accounted = ownFiles;
     for (const fields::DictTable& t : d.tables) {
         if (t.dictionaryFile())
             continue;
-        const fields::Located at = fields::locate(d.directory, t.location);
+        const std::string table = names.name(t.name);
+        const std::string location = names.name(t.location);
+        const fields::Located at = fields::locate(d.directory, t.location, &names);
+        FileCount count;
         std::string records = "-";
-        Json count;
-        if (at.found()) {
-            TWinBtr file;
-            if (file.Open(at.path.c_str(), "", btr::mode::ReadOnly) == btr::status::Success) {
-                int32_t n = 0;
-                if (file.GetRecordCount(n) == btr::status::Success) {
-                    records = std::to_string(n);
-                    count = n;
-                }
-                file.Close();
+        if (!at.found()) {
+            count.outcome = Outcome::Missing;
+            summary.add(Outcome::Missing, "table " + table + ": " + at.error);
+        } else {
+            accounted.push_back(at.path.string());
+            count = countRecords(ctx, at.path.string());
+            if (count.outcome == Outcome::Done) {
+                records = std::to_string(count.records);
+                summary.add(Outcome::Done,
+                    fmt::format("{} ({}): {} records", at.path.string(), table, count.records),
+                    uint64_t(std::max(count.records, 0)));
             } else {
-                records = statusWords(file.GetStatus());
-                if (file.IsOpen)
-                    file.Close();
+                records = statusWords(count.refusal.status);
+                summary.add(count.outcome,
+                    fmt::format("{} ({}): {}", at.path.string(), table, count.refusal.words()));
             }
         }
         if (opt.json) {
             Json j;
-            j["table"] = t.name;
+            j["table"] = table;
             j["id"] = t.id;
-            j["location"] = t.location;
-            j["file"] = at.found() ? Json(at.path.string()) : Json();
+            j["location"] = location;
+            j["file"] = at.found() ? Json(fields::validUtf8(at.path.string())) : Json();
             j["present"] = at.found();
             j["problem"] = at.found() ? Json() : Json(at.error);
-            j["records"] = count;
-            fmt::print(ctx.io.out, "{}\n", dump(j));
+            j["records"] = count.outcome == Outcome::Done ? Json(count.records) : Json();
+            j["outcome"] = outcomeName(count.outcome);
+            j["reason"] = at.found() && count.outcome != Outcome::Done ? Json(count.refusal.words())
+                                                                       : Json();
+            json(j);
         } else {
-            rows.push_back({t.name, t.location,
-                at.found() ? at.path.string() : "missing: " + at.error, records});
+            rows.push_back({table, location,
+                at.found() ? fields::validUtf8(at.path.string()) : "missing: " + at.error,
+                records});
         }
     }
-    if (!opt.json)
-        fmt::print(ctx.io.out, "{}", columns(rows));
+    if (opt.json) {
+        for (const std::string& path : ownFiles)
+            json(fileJson(path, Outcome::Dictionary));
+    }
+    // The files of the directory no table leads to.
+    for (const std::string& path : files) {
+        if (std::any_of(accounted.begin(), accounted.end(),
+                [&path](const std::string& a) { return sameFile(a, path); }))
+            continue;
+        const FileCount count = countRecords(ctx, path);
+        const Outcome outcome = count.outcome == Outcome::Done ? Outcome::Unnamed : count.outcome;
+        if (outcome == Outcome::Unnamed)
+            summary.add(outcome, fmt::format("{}: {} records", path, count.records));
+        else
+            summary.add(outcome, path + ": " + count.refusal.words());
+        if (opt.json) {
+            Json j = fileJson(path, outcome);
+            j["records"] = outcome == Outcome::Unnamed ? Json(count.records) : Json();
+            j["reason"] = outcome == Outcome::Unnamed ? Json() : Json(count.refusal.words());
+            json(j);
+        }
+    }
+    if (!opt.json) {
+        if (read.ok())
+            fmt::print(ctx.io.out, "{}\n", columns(rows));
+        summary.print(ctx.io.out, "Read");
+    }
 }
 
 } // namespace
@@ -154,7 +290,7 @@ Command addFieldsCommand(CLI::App& app, Context& ctx)
     auto opt = std::make_shared<FieldsCommandOptions>();
     CLI::App* cmd = app.add_subcommand("fields", "Show the fields a file's records are read as");
     cmd->add_option("FILE", opt->file, "The data file")->required();
-    addFieldOptions(cmd, opt->fields, true, false);
+    addFieldOptions(cmd, opt->fields);
     cmd->add_flag("--json", opt->json, "One JSON object, for scripts");
     addOwnerOption(cmd, opt->owner);
     return {cmd, [&ctx, opt] { runFields(ctx, *opt); }};
@@ -163,10 +299,12 @@ Command addFieldsCommand(CLI::App& app, Context& ctx)
 Command addTablesCommand(CLI::App& app, Context& ctx)
 {
     auto opt = std::make_shared<TablesOptions>();
-    CLI::App* cmd = app.add_subcommand("tables", "List the tables a data dictionary names");
+    CLI::App* cmd = app.add_subcommand(
+        "tables", "List the tables a data dictionary names, and every other file of its directory");
     cmd->add_option("DIR", opt->directory, "The directory of FILE.DDF, FIELD.DDF and INDEX.DDF")
         ->required();
     cmd->add_flag("--json", opt->json, "One JSON object a line, for scripts");
+    addEncodingOption(cmd, opt->encoding);
     return {cmd, [&ctx, opt] { runTables(ctx, *opt); }};
 }
 

@@ -1,5 +1,6 @@
 #include "Dictionary.h"
 
+#include "CodePage.h"
 #include "LittleEndian.h"
 #include "Messages.h"
 #include "WinBtr.h"
@@ -34,12 +35,51 @@ std::string shortRecord(const char* file, size_t number, size_t length, int want
 
 } // namespace
 
-const DictTable* Dictionary::table(const std::string& name) const
+namespace {
+
+bool plainAscii(const std::string& s)
+{
+    return std::all_of(
+        s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The location in UTF-8 for a message.
+std::string quotedLocation(const std::string& location, TextDecoder* names)
+{
+    // Appended: GCC 12 at -O3 reports a false -Wrestrict on a literal + std::string.
+    std::string quoted(1, '\'');
+    quoted += names ? names->name(location) : validUtf8(location);
+    quoted += '\'';
+    return quoted;
+}
+
+} // namespace
+
+const DictTable* Dictionary::table(const std::string& name, TextDecoder* names) const
 {
     const std::string wanted = lowerCase(name);
     for (const DictTable& t : tables) {
         if (lowerCase(t.name) == wanted)
             return &t;
+    }
+    if (plainAscii(name))
+        return nullptr;
+    const std::string folded = foldCase(name);
+    const auto find = [&](TextDecoder& decoder) -> const DictTable* {
+        for (const DictTable& t : tables) {
+            if (foldCase(decoder.name(t.name)) == folded)
+                return &t;
+        }
+        return nullptr;
+    };
+    if (names) {
+        if (const DictTable* t = find(*names))
+            return t;
+    }
+    for (const std::string& page : guessedCodePages()) {
+        TextDecoder decoder(page);
+        if (const DictTable* t = find(decoder))
+            return t;
     }
     return nullptr;
 }
@@ -97,17 +137,19 @@ Dictionary parseDictionary(
     return d;
 }
 
-Layout tableLayout(const Dictionary& dictionary, const DictTable& t, const spec::SpecBuffer& stat)
+Layout tableLayout(const Dictionary& dictionary, const DictTable& t, const spec::SpecBuffer& stat,
+    TextDecoder& names)
 {
     Layout layout;
     setRecordShape(layout, stat);
-    layout.table = t.name;
-    layout.origin = "dictionary " + dictionary.directory.string() + ", table " + t.name;
+    layout.table = names.name(t.name);
+    layout.origin
+        = "dictionary " + validUtf8(dictionary.directory.string()) + ", table " + layout.table;
     for (const DictField& d : dictionary.fields) {
         if (d.file != t.id || !d.isField())
             continue;
         Field f;
-        f.name = d.name;
+        f.name = names.name(d.name);
         f.offset = d.offset;
         f.length = d.size;
         f.type.type = d.dataType;
@@ -125,28 +167,29 @@ fs::path findInDirectory(const fs::path& directory, const std::string& name)
     std::error_code ec;
     if (fs::exists(directory / name, ec))
         return directory / name;
-    const std::string wanted = lowerCase(name);
+    const std::string wanted = foldCase(name);
     for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string entry = it->path().filename().string();
-        if (lowerCase(entry) == wanted)
+        if (foldCase(entry) == wanted)
             return it->path();
     }
     return {};
 }
 
-Located locate(const fs::path& directory, const std::string& location)
+Located locate(const fs::path& directory, const std::string& location, TextDecoder* names)
 {
     Located result;
     std::string path = location;
     std::replace(path.begin(), path.end(), '\\', '/');
-    const std::string quoted = "'" + location + "'";
+    const std::string quoted = quotedLocation(location, names);
+    const std::string where = validUtf8(directory.string());
     if (path.empty()) {
         result.error = "its location is empty";
         return result;
     }
     if (path[0] == '/' || (path.size() >= 2 && path[1] == ':')) {
-        result.error = "its location " + quoted + " points outside the dictionary's directory "
-            + directory.string();
+        result.error
+            = "its location " + quoted + " points outside the dictionary's directory " + where;
         return result;
     }
     std::vector<std::string> parts;
@@ -160,7 +203,7 @@ Located locate(const fs::path& directory, const std::string& location)
         if (part == "..") {
             if (parts.empty()) {
                 result.error = "its location " + quoted
-                    + " points outside the dictionary's directory " + directory.string();
+                    + " points outside the dictionary's directory " + where;
                 return result;
             }
             parts.pop_back();
@@ -174,17 +217,28 @@ Located locate(const fs::path& directory, const std::string& location)
     }
     fs::path current = directory;
     for (const std::string& part : parts) {
-        const fs::path next = findInDirectory(current, part);
+        fs::path next = findInDirectory(current, part);
+        // A name of a DOS program's code page whose file was renamed into UTF-8 on its way here:
+        // read in `names`' code page, or in any the guess knows (a location is looked for before
+        // the code page is guessed).
+        if (next.empty() && !plainAscii(part)) {
+            if (names)
+                next = findInDirectory(current, names->name(part));
+            for (size_t i = 0; next.empty() && i < guessedCodePages().size(); ++i) {
+                TextDecoder decoder(guessedCodePages()[i]);
+                next = findInDirectory(current, decoder.name(part));
+            }
+        }
         if (next.empty()) {
             result.error = "its location ";
             result.error += quoted;
             result.error += " points nowhere: no ";
-            result.error += part;
+            result.error += names ? names->name(part) : validUtf8(part);
             result.error += " in ";
-            result.error += current.string();
+            result.error += validUtf8(current.string());
             return result;
         }
-        current = next;
+        current = std::move(next);
     }
     // A link below the directory may still lead out of it.
     std::error_code ec;
@@ -192,8 +246,8 @@ Located locate(const fs::path& directory, const std::string& location)
     const fs::path base = fs::weakly_canonical(directory, ec);
     const auto mismatch = std::mismatch(base.begin(), base.end(), real.begin(), real.end());
     if (!ec && mismatch.first != base.end()) {
-        result.error = "its location " + quoted + " points outside the dictionary's directory "
-            + directory.string();
+        result.error
+            = "its location " + quoted + " points outside the dictionary's directory " + where;
         return result;
     }
     std::error_code typeError;
@@ -261,7 +315,7 @@ DictionaryRead readDictionary(const fs::path& directory)
 }
 
 LayoutChoice chooseLayout(const std::string& name, const spec::SpecBuffer& stat,
-    const std::string& dictionaryDir, const std::string& table)
+    const std::string& dictionaryDir, const std::string& table, TextDecoder& names)
 {
     LayoutChoice choice;
     const bool asked = !dictionaryDir.empty() || !table.empty();
@@ -281,15 +335,17 @@ LayoutChoice chooseLayout(const std::string& name, const spec::SpecBuffer& stat,
             choice.layout = keyLayout(stat);
         return choice;
     }
-    Dictionary& d = read.dictionary;
+    auto dictionary = std::make_shared<const Dictionary>(std::move(read.dictionary));
+    const Dictionary& d = *dictionary;
+    choice.dictionary = dictionary;
     for (const std::string& p : d.problems)
         choice.notes.push_back(p);
     const DictTable* found = nullptr;
     if (!table.empty()) {
-        found = d.table(table);
+        found = d.table(table, &names);
         if (!found) {
-            choice.error
-                = "The dictionary in " + directory.string() + " has no table " + table + ".";
+            choice.error = "The dictionary in " + validUtf8(directory.string()) + " has no table "
+                + validUtf8(table) + ".";
             return choice;
         }
     } else {
@@ -297,7 +353,7 @@ LayoutChoice chooseLayout(const std::string& name, const spec::SpecBuffer& stat,
         for (const DictTable& t : d.tables) {
             if (t.dictionaryFile())
                 continue;
-            const Located at = locate(directory, t.location);
+            const Located at = locate(directory, t.location, &names);
             if (at.found() && fs::equivalent(at.path, name, ec)) {
                 found = &t;
                 break;
@@ -305,15 +361,16 @@ LayoutChoice chooseLayout(const std::string& name, const spec::SpecBuffer& stat,
         }
         if (!found) {
             if (asked) {
-                choice.error = "No table of the dictionary in " + directory.string()
-                    + " is located at " + name + " (name one with --table).";
+                choice.error = "No table of the dictionary in " + validUtf8(directory.string())
+                    + " is located at " + validUtf8(name) + " (name one with --table).";
                 return choice;
             }
             choice.layout = keyLayout(stat);
             return choice;
         }
     }
-    choice.layout = tableLayout(d, *found, stat);
+    choice.table = found;
+    choice.layout = tableLayout(d, *found, stat, names);
     return choice;
 }
 

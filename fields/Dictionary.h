@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,8 @@ constexpr int RecordSize = 10;
 } // namespace index
 } // namespace ddf
 
+// Names and locations are the bytes the dictionary holds, in its code page: TextDecoder::name
+// gives them in UTF-8.
 struct DictTable
 {
     uint16_t id = 0;
@@ -100,8 +103,9 @@ struct Dictionary
     // Records that could not be read (too short), one sentence each; the rest is still read.
     std::vector<std::string> problems;
 
-    // A table by name, case-insensitively; null when there is none.
-    const DictTable* table(const std::string& name) const;
+    // A table by a name in UTF-8, in any case: the stored name read in `names`' code page, or in
+    // any the guess knows, when it is not the same bytes; null when there is none.
+    const DictTable* table(const std::string& name, TextDecoder* names = nullptr) const;
 };
 
 using RecordList = std::vector<std::vector<uint8_t>>;
@@ -112,19 +116,23 @@ Dictionary parseDictionary(
     const RecordList& fileDdf, const RecordList& fieldDdf, const RecordList& indexDdf);
 
 // The layout the dictionary gives table t for records of the Stat image's shape: its fields
-// (constraint and index names left out), completed.
-Layout tableLayout(const Dictionary& dictionary, const DictTable& t, const spec::SpecBuffer& stat);
+// (constraint and index names left out), named in UTF-8 as `names` reads them, completed.
+Layout tableLayout(const Dictionary& dictionary, const DictTable& t, const spec::SpecBuffer& stat,
+    TextDecoder& names);
 
 // Where a table's location leads: the file, found case-insensitively component by component
-// below the dictionary's directory (DOS backslashes read as separators); or an error when it
-// points outside that directory (absolute, a drive letter, "..") or nowhere.
+// below the dictionary's directory (DOS backslashes read as separators; a component that is not
+// there as its bytes is looked for as `names` reads it, then as any code page the guess knows
+// reads it, for files renamed into UTF-8); or an error when it points outside that directory
+// (absolute, a drive letter, "..") or nowhere, which quotes the location as `names` reads it.
 struct Located
 {
     std::filesystem::path path;
     std::string error; // empty when found
     bool found() const { return error.empty(); }
 };
-Located locate(const std::filesystem::path& directory, const std::string& location);
+Located locate(const std::filesystem::path& directory, const std::string& location,
+    TextDecoder* names = nullptr);
 
 // A name in `directory` matching `name` case-insensitively (an exact match first); empty when
 // there is none or the directory cannot be listed.
@@ -152,15 +160,21 @@ int16_t readAllRecords(const std::string& name, RecordList& records);
 //   - otherwise, with a dictionary there, the table whose location is the file;
 //   - otherwise the layout from the keys.
 // A dictionary named with `dictionaryDir` or `table` must be there and readable and must have the
-// table; one found beside the file that does not read is noted and the keys used instead.
+// table; one found beside the file that does not read is noted and the keys used instead. Names
+// are read in `names`' code page.
 struct LayoutChoice
 {
     Layout layout;
     std::string error; // empty on success
     std::vector<std::string> notes;
+    // The dictionary that was read (null when there was none or it did not read) and the table
+    // the layout is of (null for a layout from the keys): to name the fields again in another
+    // code page, and for the guess of which one.
+    std::shared_ptr<const Dictionary> dictionary;
+    const DictTable* table = nullptr;
     bool ok() const { return error.empty(); }
 };
 LayoutChoice chooseLayout(const std::string& name, const spec::SpecBuffer& stat,
-    const std::string& dictionaryDir, const std::string& table);
+    const std::string& dictionaryDir, const std::string& table, TextDecoder& names);
 
 } // namespace fields

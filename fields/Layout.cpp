@@ -145,7 +145,7 @@ void completeLayout(Layout& layout)
         if (f.name.empty())
             f.name = numbered("field_", f.position());
         std::string name = f.name;
-        for (int n = 2; !used.insert(lowerCase(name)).second; ++n)
+        for (int n = 2; !used.insert(foldCase(name)).second; ++n)
             name = f.name + numbered("_", uint64_t(n));
         f.name = name;
         if (f.offset + uint64_t(f.length) > layout.recordLength) {
@@ -186,7 +186,7 @@ void completeLayout(Layout& layout)
     }
     for (Field& f : fillers) {
         std::string name = f.name;
-        for (int n = 2; !used.insert(lowerCase(name)).second; ++n)
+        for (int n = 2; !used.insert(foldCase(name)).second; ++n)
             name = f.name + numbered("_", uint64_t(n));
         f.name = name;
         layout.fields.push_back(std::move(f));
@@ -196,7 +196,7 @@ void completeLayout(Layout& layout)
     if (layout.variableLength) {
         Field f;
         f.name = "variable_part";
-        for (int n = 2; !used.insert(lowerCase(f.name)).second; ++n)
+        for (int n = 2; !used.insert(foldCase(f.name)).second; ++n)
             f.name = numbered("variable_part_", uint64_t(n));
         f.offset = layout.recordLength;
         f.length = 0;

@@ -66,8 +66,8 @@ struct Layout
 Layout keyLayout(const spec::SpecBuffer& stat);
 
 // Sorts the fields by position (keeping the given order among equals), gives fields without a
-// name or with a name used before (in any case) a name of their own, notes fields that run past
-// the fixed part, and adds the fillers and the variable part.
+// name or with a name used before (in any case, foldCase's) a name of their own, notes fields that
+// run past the fixed part, and adds the fillers and the variable part. Names are UTF-8.
 void completeLayout(Layout& layout);
 
 // The record length and variable-length flag of a Stat image.

@@ -56,13 +56,6 @@ size_t trimmedLength(const uint8_t* p, size_t n)
     return n;
 }
 
-Kind appendText(const uint8_t* p, size_t n, TextDecoder& decoder, std::string& out)
-{
-    if (!decoder.append(p, trimmedLength(p, n), out))
-        return appendInvalid(p, n, out);
-    return Kind::Text;
-}
-
 // A run of decimal digits (no sign, no point) written with `decimals` of them after the point:
 // leading zeros of the whole part dropped but one, the fraction kept as it is.
 void appendScaled(const char* digits, size_t count, bool negative, int decimals, std::string& out)
@@ -320,25 +313,66 @@ Kind appendInvalid(const uint8_t* p, size_t n, std::string& out)
     return Kind::Invalid;
 }
 
+bool holdsCodePageText(const ValueType& t)
+{
+    switch (t.type) {
+    case exttype::String:
+    case exttype::Note:
+    case exttype::ZString:
+    case exttype::LString:
+    case exttype::LVar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool codePageText(
+    const ValueType& t, const uint8_t* p, size_t n, const uint8_t*& text, size_t& length)
+{
+    text = p;
+    length = n;
+    switch (t.type) {
+    case exttype::String:
+    case exttype::Note:
+        break;
+    case exttype::ZString:
+        if (const void* nul = n > 0 ? std::memchr(p, 0, n) : nullptr)
+            length = size_t(static_cast<const uint8_t*>(nul) - p);
+        break;
+    case exttype::LString:
+        if (n == 0 || p[0] > n - 1)
+            return false;
+        text = p + 1;
+        length = p[0];
+        break;
+    case exttype::LVar:
+        if (n < 2 || btr::le::get16(p) > n - 2)
+            return false;
+        text = p + 2;
+        length = btr::le::get16(p);
+        break;
+    default:
+        return false;
+    }
+    length = trimmedLength(text, length);
+    return true;
+}
+
 Kind appendValue(
     const ValueType& t, const uint8_t* p, size_t n, TextDecoder& decoder, std::string& out)
 {
     switch (t.type) {
     case exttype::String:
     case exttype::Note:
-        return appendText(p, n, decoder, out);
-    case exttype::ZString: {
-        const void* nul = n > 0 ? std::memchr(p, 0, n) : nullptr;
-        return appendText(p, nul ? size_t(static_cast<const uint8_t*>(nul) - p) : n, decoder, out);
-    }
+    case exttype::ZString:
     case exttype::LString:
-        if (n == 0 || p[0] > n - 1)
-            return appendInvalid(p, n, out);
-        return appendText(p + 1, p[0], decoder, out);
     case exttype::LVar: {
-        if (n < 2 || btr::le::get16(p) > n - 2)
+        const uint8_t* text = nullptr;
+        size_t length = 0;
+        if (!codePageText(t, p, n, text, length) || !decoder.append(text, length, out))
             return appendInvalid(p, n, out);
-        return appendText(p + 2, btr::le::get16(p), decoder, out);
+        return Kind::Text;
     }
     case exttype::WString:
         return wideText(p, n, false, out);

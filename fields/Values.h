@@ -45,6 +45,15 @@ struct ValueType
     bool signedByte = false; // a 1-byte integer reads as signed
 };
 
+// True for the types that hold text in the file's code page: string, zstring, lstring, note, lvar.
+bool holdsCodePageText(const ValueType& t);
+
+// The bytes of a value of a type that holds text in the file's code page (string, zstring,
+// lstring, note, lvar): those its type says are the text, trailing blanks and NULs trimmed. False
+// for any other type, and for a length that runs past the value.
+bool codePageText(
+    const ValueType& t, const uint8_t* p, size_t n, const uint8_t*& text, size_t& length);
+
 // Appends the text of the n bytes at p as a value of type t.
 Kind appendValue(
     const ValueType& t, const uint8_t* p, size_t n, TextDecoder& decoder, std::string& out);

@@ -1,6 +1,7 @@
 #include "FuzzSupport.h"
 
 #include "BtrCall.h"
+#include "LittleEndian.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -94,16 +95,82 @@ int16_t Call::open(const std::filesystem::path& path, int8_t mode)
     return (*this)(btr::op::Open, mode);
 }
 
-Walk walk(Call& call, uint16_t first, uint16_t next, int key, uint32_t most)
+Walk walk(Call& call, uint16_t first, uint16_t next, int key, uint32_t most,
+    std::vector<uint32_t>* positions)
 {
     Walk w;
     w.end = call(first, key);
     while (w.end == btr::status::Success || w.end == btr::status::DataBufferTooShort) {
         if (++w.records > most)
             fail("more records than any walk may give");
+        if (positions) {
+            if (call(btr::op::GetPosition, 0) != btr::status::Success)
+                fail("no position for a record just read");
+            positions->push_back(btr::le::get32(call.data.data()));
+        }
         w.end = call(next, key);
     }
     return w;
+}
+
+namespace {
+
+bool answered(int16_t s)
+{
+    return s == btr::status::Success || s == btr::status::DataBufferTooShort
+        || s == btr::status::IoError;
+}
+
+} // namespace
+
+void browse(Call& call, int key, const Walk& forward, const std::vector<uint32_t>& positions,
+    const uint8_t* input, size_t size, uint32_t most)
+{
+    namespace op = btr::op;
+    namespace st = btr::status;
+    const bool physical = key < 0;
+    const Walk back = walk(call, physical ? op::StepLast : op::GetLast,
+        physical ? op::StepPrevious : op::GetPrevious, physical ? 0 : key, most);
+    if (forward.end == st::EndOfFile && back.end == st::EndOfFile
+        && back.records != forward.records)
+        fail("key " + std::to_string(key) + " gives " + std::to_string(forward.records)
+            + " records forwards, " + std::to_string(back.records) + " backwards");
+    const size_t every = 1 + positions.size() / 32;
+    for (size_t i = 0; i < positions.size(); i += every) {
+        btr::le::put32(call.data.data(), positions[i]);
+        const int16_t s = call(op::GetDirect, key);
+        if (!answered(s))
+            fail("Get Direct of a position walked answered " + std::to_string(s));
+        if (s == st::IoError)
+            continue;
+        btr::le::put32(call.data.data(), positions[i]);
+        const int16_t f = call(op::FindPercentage, key);
+        if (f == st::Success && btr::le::get32(call.data.data()) > btr::WholePercentage)
+            fail("Find Percentage beyond 100 %");
+        if (f != st::Success && f != st::IoError)
+            fail("Find Percentage of a record just read answered " + std::to_string(f));
+    }
+    for (uint16_t percent : {uint16_t(0), uint16_t(5000), btr::WholePercentage}) {
+        btr::le::put16(call.data.data(), percent);
+        const int16_t s = call(op::GetByPercentage, key);
+        if (!answered(s) && !(s == st::EndOfFile && forward.records == 0))
+            fail("Get By Percentage answered " + std::to_string(s));
+    }
+    // Whatever the input says: positions anywhere, key values of any bytes.
+    for (size_t at = 0; at + 4 <= size && at < 64; at += 4) {
+        std::memcpy(call.data.data(), input + at, 4);
+        call(op::GetDirect, key);
+        std::memcpy(call.data.data(), input + at, 4);
+        call(op::FindPercentage, key);
+    }
+    if (!physical) {
+        for (uint16_t get : {op::GetEqual, op::GetGreater, op::GetLessOrEqual}) {
+            std::memset(call.keyBuffer, 0, sizeof call.keyBuffer);
+            std::memcpy(call.keyBuffer, input, std::min(size, sizeof call.keyBuffer - 1));
+            call(get, key);
+            call(uint16_t(get + op::KeyOnly), key);
+        }
+    }
 }
 
 } // namespace fuzz

@@ -59,6 +59,16 @@ struct Walk
     uint32_t records = 0;
     int16_t end = 0;
 };
-Walk walk(Call& call, uint16_t first, uint16_t next, int key, uint32_t most);
+// With `positions`, each record's position (Get Position) is kept there.
+Walk walk(Call& call, uint16_t first, uint16_t next, int key, uint32_t most,
+    std::vector<uint32_t>* positions = nullptr);
+
+// The browsing operations over what a walk found, on `key` (-1: physical order): the walk back
+// from the last record gives as many records when both walks are whole; every few positions
+// walked come back by Get Direct, with a Find Percentage from 0 to 10000; Get By Percentage
+// answers at both ends and between; Get Direct, Find Percentage and the Gets by value given
+// words and bytes of `input` answer with a status. Anything else is a finding.
+void browse(Call& call, int key, const Walk& forward, const std::vector<uint32_t>& positions,
+    const uint8_t* input, size_t size, uint32_t most);
 
 } // namespace fuzz

@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fields::TextDecoder decoder;
     std::string text;
     for (const fields::DictTable& t : d.tables) {
-        const fields::Layout layout = fields::tableLayout(d, t, stat);
+        const fields::Layout layout = fields::tableLayout(d, t, stat, decoder);
         std::vector<bool> covered(64, false);
         std::set<std::string> names;
         for (const fields::Field& f : layout.fields) {

@@ -1,8 +1,9 @@
 // The legacy reader against any bytes: the input is written as a data file and opened through the
 // entry point, with an owner name; when it opens, Stat, Step through every record and Get through
-// every key. A file the reader takes must answer every call with a status, end every walk, give no
-// key more records than Step gives when both walks reach the end, refuse every write, and refuse
-// a handle opened without an owner name its records exactly when they are encrypted.
+// every key, both ways, and reach what they found by position, value and percentage. A file the
+// reader takes must answer every call with a status, end every walk, give no key more records
+// than Step gives when both walks reach the end, refuse every write, and refuse a handle opened
+// without an owner name its records exactly when they are encrypted.
 #include "DefinitionLayout.h"
 #include "FileFacts.h"
 #include "FuzzSupport.h"
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -57,11 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (call(btr::op::Stat, 0) == btr::status::Success) {
         const uint8_t* image = call.data.data();
         const int keys = int16_t(btr::le::get16(image + btr::layout::file::NumIndexes));
+        std::vector<uint32_t> positions;
         const fuzz::Walk step
-            = fuzz::walk(call, btr::op::StepFirst, btr::op::StepNext, 0, MaxRecords);
+            = fuzz::walk(call, btr::op::StepFirst, btr::op::StepNext, 0, MaxRecords, &positions);
+        fuzz::browse(call, -1, step, positions, data, size, MaxRecords);
         for (int k = 0; k < keys && k < 128; ++k) {
+            positions.clear();
             const fuzz::Walk got
-                = fuzz::walk(call, btr::op::GetFirst, btr::op::GetNext, k, MaxRecords);
+                = fuzz::walk(call, btr::op::GetFirst, btr::op::GetNext, k, MaxRecords, &positions);
+            fuzz::browse(call, k, got, positions, data, size, MaxRecords);
             // A key with null values leaves records out; none gives more than Step. A walk that
             // meets a damaged page ends there with its status (2), so only whole walks compare.
             const bool whole
@@ -74,6 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Writes are refused on a legacy file, whatever it holds.
     if (call(btr::op::Insert, 0) == btr::status::Success)
         fuzz::fail("Insert into a legacy file answered 0");
+    if (call(btr::op::Update, 0) == btr::status::Success
+        || call(btr::op::Delete, 0) == btr::status::Success)
+        fuzz::fail("Update or Delete of a legacy file answered 0");
     if (call(btr::op::Close, 0) != btr::status::Success)
         fuzz::fail("Close of an open file failed");
     return 0;

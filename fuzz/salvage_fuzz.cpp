@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -34,15 +35,18 @@ fuzz::Bytes givenDefinition()
     return image;
 }
 
-void exercise(fuzz::Call& call)
+void exercise(fuzz::Call& call, const uint8_t* input, size_t size)
 {
     if (call(btr::op::Stat, 0) != btr::status::Success)
         fuzz::fail("Stat of a salvaged file failed");
     const uint32_t counted = btr::le::get32(call.data.data() + btr::layout::file::NumRecords);
-    const fuzz::Walk step = fuzz::walk(call, btr::op::StepFirst, btr::op::StepNext, 0, MaxRecords);
+    std::vector<uint32_t> positions;
+    const fuzz::Walk step
+        = fuzz::walk(call, btr::op::StepFirst, btr::op::StepNext, 0, MaxRecords, &positions);
     const uint32_t stepped = step.records;
     if (step.end != btr::status::EndOfFile)
         fuzz::fail("Step ended with status " + std::to_string(step.end));
+    fuzz::browse(call, -1, step, positions, input, size, MaxRecords);
     if (call(btr::op::SalvageReport, 0) != btr::status::Success)
         fuzz::fail("the salvage report failed");
     const uint8_t* report = call.data.data();
@@ -91,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             call.data.assign(65535, 0);
         }
         if (st == btr::status::Success)
-            exercise(call);
+            exercise(call, data, size);
     }
     return 0;
 }

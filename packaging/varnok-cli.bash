@@ -26,9 +26,14 @@ _varnok_cli()
     fi
 
     local options=""
+    local pages="auto CP437 CP850 CP852 CP866 CP1250 CP1251 CP1252 KOI8-R"
+    if [[ $prev == --encoding ]]; then
+        COMPREPLY=($(compgen -W "$pages" -- "$cur"))
+        return
+    fi
     case $command in
         stat)
-            options="--json --owner"
+            options="--json --encoding --owner"
             case $prev in
                 --owner) return ;;
             esac
@@ -56,27 +61,27 @@ _varnok_cli()
             esac
             ;;
         fields)
-            options="--json --dictionary --table --owner"
+            options="--json --encoding --dictionary --table --owner"
             case $prev in
                 --dictionary) _filedir -d; return ;;
                 --table | --owner) return ;;
             esac
             ;;
-        tables) options="--json" ;;
+        tables) options="--json --encoding" ;;
         export)
             options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table --owner"
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W "csv jsonl sql" -- "$cur")); return ;;
                 --dialect) COMPREPLY=($(compgen -W "sqlite postgresql" -- "$cur")); return ;;
                 --dictionary) _filedir -d; return ;;
-                -d | --delimiter | --null | -k | --key | --encoding | --table | --owner) return ;;
+                -d | --delimiter | --null | -k | --key | --table | --owner) return ;;
             esac
             ;;
         convert)
             options="--into --encoding --dictionary --owner"
             case $prev in
                 --dictionary) _filedir -d; return ;;
-                --encoding | --owner) return ;;
+                --owner) return ;;
             esac
             ;;
     esac

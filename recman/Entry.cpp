@@ -103,9 +103,16 @@ public:
     std::mutex mutex;
 
     int16_t call(uint16_t op, void* posBlock, void* data, uint16_t* dataLength, void* keyBuffer,
-        uint8_t keyLength, uint8_t keyNumber);
+        uint8_t keyLength, uint8_t keyNumber, const uint8_t* clientId);
 
 private:
+    // A client's open transaction: the files it has written to since Begin.
+    struct Transaction
+    {
+        std::array<uint8_t, btr::ClientIdSize> client {};
+        uint64_t id = 0;
+        std::vector<int> files;
+    };
     void commitDueBundles();
     Handle* handleOf(const void* posBlock);
     int16_t open(void* posBlock, const void* data, const uint16_t* dataLength, void* keyBuffer,
@@ -117,15 +124,44 @@ private:
     int16_t create(
         void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber);
     int16_t insert(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength,
-        uint8_t keyNumber);
-    int16_t read(uint16_t op, Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
+        uint8_t keyNumber, const uint8_t* client);
+    int16_t update(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength,
+        uint8_t keyNumber, const uint8_t* client);
+    int16_t remove(Handle& h, uint8_t keyNumber, const uint8_t* client);
+    // The key a write positions on: -1 for the key number -1 or a file without keys; 6 or 21 when
+    // the key number or the key buffer will not do.
+    int16_t writeKey(const OpenFile& f, const void* keyBuffer, uint8_t keyLength, uint8_t keyNumber,
+        int& keyIndex) const;
+    // A write of `client` to file `file` may go ahead: inside the client's transaction (the file
+    // joins it on its first write), or outside any; 85 while another client's transaction holds
+    // the file.
+    int16_t enterWrite(int file, const uint8_t* client);
+    // 51 with its reason for a record read of an encrypted file opened without an owner name.
+    static int16_t ownerCheck(const OpenFile& f, const Handle& h);
+    int16_t read(uint16_t op, bool keyOnly, Handle& h, void* data, uint16_t* dataLength,
+        void* keyBuffer, uint8_t keyLength, uint8_t keyNumber);
+    int16_t getDirect(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
         uint8_t keyLength, uint8_t keyNumber);
+    int16_t percentage(uint16_t op, Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
+        uint8_t keyLength, uint8_t keyNumber);
+    // The key of a Get: 6 for a key number the file does not define, 1 without a key buffer, 21
+    // when the key buffer is shorter than the key's value.
+    int16_t readKey(const OpenFile& f, const void* keyBuffer, uint8_t keyLength, uint8_t keyNumber,
+        int& keyIndex) const;
+    Transaction* transactionOf(const uint8_t* client);
+    int16_t beginTransaction(const uint8_t* client);
+    int16_t endTransaction(const uint8_t* client, bool commit);
+    // Closes a file no handle has open any more, unless a transaction still holds it: then it
+    // goes when the transaction ends.
+    void closeIfUnused(int file);
     int16_t stat(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength);
     int16_t position(Handle& h, void* data, uint16_t* dataLength);
     int fileOf(uint64_t device, uint64_t inode) const;
 
     std::array<OpenFile, MaxFiles> files_;
     std::array<Handle, MaxHandles> handles_;
+    std::vector<Transaction> transactions_; // the open ones, at most one per client
+    uint64_t nextTransaction_ = 1;
     int usedFiles_ = 0; // files_[usedFiles_...] are all free
     uint32_t instance_ = 0;
     uint64_t nextGeneration_ = 1;
@@ -193,25 +229,50 @@ int Manager::fileOf(uint64_t device, uint64_t inode) const
 }
 
 int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLength,
-    void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
+    void* keyBuffer, uint8_t keyLength, uint8_t keyNumber, const uint8_t* clientId)
 {
     if (op == btr::op::Reason)
         return reason(data, dataLength, keyBuffer, keyLength);
     forgetReason();
     commitDueBundles();
+    // Get Key: any Get from Get Equal to Get Last with the key-only bias.
+    const bool keyOnly
+        = op >= btr::op::GetEqual + btr::op::KeyOnly && op <= btr::op::GetLast + btr::op::KeyOnly;
+    if (keyOnly)
+        op = static_cast<uint16_t>(op - btr::op::KeyOnly);
     switch (op) {
     case btr::op::Open:
         return open(posBlock, data, dataLength, keyBuffer, keyLength, keyNumber);
     case btr::op::Create:
         return create(data, dataLength, keyBuffer, keyLength, keyNumber);
+    case btr::op::BeginTransaction:
+    case btr::op::BeginConcurrentTransaction:
+        return beginTransaction(clientId);
+    case btr::op::EndTransaction:
+    case btr::op::AbortTransaction:
+        return endTransaction(clientId, op == btr::op::EndTransaction);
     case btr::op::Close:
     case btr::op::Insert:
+    case btr::op::Update:
+    case btr::op::Delete:
+    case btr::op::GetEqual:
     case btr::op::GetNext:
+    case btr::op::GetPrevious:
+    case btr::op::GetGreater:
+    case btr::op::GetGreaterOrEqual:
+    case btr::op::GetLess:
+    case btr::op::GetLessOrEqual:
     case btr::op::GetFirst:
+    case btr::op::GetLast:
     case btr::op::Stat:
     case btr::op::GetPosition:
+    case btr::op::GetDirect:
     case btr::op::StepNext:
     case btr::op::StepFirst:
+    case btr::op::StepLast:
+    case btr::op::StepPrevious:
+    case btr::op::GetByPercentage:
+    case btr::op::FindPercentage:
     case btr::op::SalvageReport:
     case btr::op::FileFacts:
         break;
@@ -227,17 +288,26 @@ int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLen
     case btr::op::Close:
         return close(*h, posBlock);
     case btr::op::Insert:
-        return insert(*h, data, dataLength, keyBuffer, keyLength, keyNumber);
+        return insert(*h, data, dataLength, keyBuffer, keyLength, keyNumber, clientId);
+    case btr::op::Update:
+        return update(*h, data, dataLength, keyBuffer, keyLength, keyNumber, clientId);
+    case btr::op::Delete:
+        return remove(*h, keyNumber, clientId);
     case btr::op::Stat:
         return stat(*h, data, dataLength, keyBuffer, keyLength);
     case btr::op::GetPosition:
         return position(*h, data, dataLength);
+    case btr::op::GetDirect:
+        return getDirect(*h, data, dataLength, keyBuffer, keyLength, keyNumber);
+    case btr::op::GetByPercentage:
+    case btr::op::FindPercentage:
+        return percentage(op, *h, data, dataLength, keyBuffer, keyLength, keyNumber);
     case btr::op::SalvageReport:
         return salvageReport(*h, data, dataLength);
     case btr::op::FileFacts:
         return facts(*h, data, dataLength);
     default:
-        return read(op, *h, data, dataLength, keyBuffer, keyLength, keyNumber);
+        return read(op, keyOnly, *h, data, dataLength, keyBuffer, keyLength, keyNumber);
     }
 }
 
@@ -319,13 +389,22 @@ int16_t Manager::open(void* posBlock, const void* data, const uint16_t* dataLeng
         }
         int16_t status = st::Success;
         std::unique_ptr<DataFile> file;
-        if (isStoreFile(name)) {
+        int version = 0;
+        if (isStoreFile(name, &version)) {
             // Salvage reads what the vendor's engine left; our own files are never damaged so.
             if (salvage) {
                 f.lock.close();
                 return st::OperationNotAllowed;
             }
-            file = openStore(name, posix::mayWrite(name), f.lock, status);
+            // A file of an earlier format is brought up to date by an open that may write and
+            // has the file alone, and is held so while that happens.
+            const bool writable = posix::mayWrite(name);
+            const bool alone = writable && mode != btr::mode::ReadOnly
+                && version < currentStoreVersion()
+                && (mode == btr::mode::Exclusive || f.lock.tryLock(true));
+            file = openStore(name, writable, alone, f.lock, status);
+            if (alone && mode != btr::mode::Exclusive)
+                f.lock.tryLock(false);
         } else if (salvage) {
             file = openLegacySalvage(
                 name, mode == btr::mode::SalvageWholeOnly, haveGiven ? &given : nullptr, status);
@@ -379,13 +458,20 @@ int16_t Manager::close(Handle& h, void* posBlock)
     if (h.exclusive)
         f.exclusive = false;
     h = Handle {};
-    if (--f.handles == 0) {
-        f.reset();
-        while (usedFiles_ > 0 && !files_[usedFiles_ - 1].file)
-            --usedFiles_;
-    }
+    --f.handles;
+    closeIfUnused(static_cast<int>(&f - files_.data()));
     std::memset(posBlock, 0, sizeof(BlockImage));
     return s;
+}
+
+void Manager::closeIfUnused(int file)
+{
+    OpenFile& f = files_[file];
+    if (!f.file || f.handles > 0 || f.file->transactionOwner() != 0)
+        return;
+    f.reset(); // commits what is pending
+    while (usedFiles_ > 0 && !files_[usedFiles_ - 1].file)
+        --usedFiles_;
 }
 
 int16_t Manager::create(
@@ -427,8 +513,43 @@ int16_t Manager::create(
         name, def, image, static_cast<size_t>(def.imageSize()), how == btr::create::Replace);
 }
 
+int16_t Manager::writeKey(const OpenFile& f, const void* keyBuffer, uint8_t keyLength,
+    uint8_t keyNumber, int& keyIndex) const
+{
+    const Definition& def = f.file->definition();
+    keyIndex = -1;
+    // A file without keys has no key to position on: the key number is not looked at.
+    if (def.keys.empty() || static_cast<int8_t>(keyNumber) == btr::NoKey)
+        return st::Success;
+    keyIndex = f.keyIndex[keyNumber];
+    if (keyIndex < 0)
+        return st::InvalidKeyNumber;
+    if (!keyBuffer)
+        return st::InvalidOperation;
+    if (keyLength < def.keys[keyIndex].totalLength())
+        return st::KeyBufferTooShort;
+    return st::Success;
+}
+
+int16_t Manager::enterWrite(int file, const uint8_t* client)
+{
+    DataFile& f = *files_[file].file;
+    const uint64_t owner = f.transactionOwner();
+    Transaction* t = transactionOf(client);
+    if (!t)
+        return owner == 0 ? st::Success : st::FileInUse;
+    if (owner == t->id)
+        return st::Success;
+    if (owner != 0)
+        return st::FileInUse;
+    if (int16_t s = f.joinTransaction(t->id))
+        return s;
+    t->files.push_back(file);
+    return st::Success;
+}
+
 int16_t Manager::insert(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
-    uint8_t keyLength, uint8_t keyNumber)
+    uint8_t keyLength, uint8_t keyNumber, const uint8_t* client)
 {
     OpenFile& f = files_[h.file];
     if (f.file->readOnly())
@@ -442,62 +563,269 @@ int16_t Manager::insert(Handle& h, void* data, uint16_t* dataLength, void* keyBu
     if (length < def.recordLength || (!def.variableLength() && length != def.recordLength))
         return st::DataBufferTooShort;
     int keyIndex = -1;
-    // A file without keys has no key to position on: the key number is not looked at.
-    if (!def.keys.empty() && static_cast<int8_t>(keyNumber) != -1) {
-        keyIndex = f.keyIndex[keyNumber];
-        if (keyIndex < 0)
-            return st::InvalidKeyNumber;
-        if (!keyBuffer)
-            return st::InvalidOperation;
-        if (keyLength < def.keys[keyIndex].totalLength())
-            return st::KeyBufferTooShort;
-    }
+    if (int16_t s = writeKey(f, keyBuffer, keyLength, keyNumber, keyIndex))
+        return s;
+    if (int16_t s = enterWrite(h.file, client))
+        return s;
     return f.file->insert(
         *h.cursor, static_cast<uint8_t*>(data), length, keyIndex, static_cast<uint8_t*>(keyBuffer));
 }
 
-int16_t Manager::read(uint16_t op, Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
-    uint8_t keyLength, uint8_t keyNumber)
+int16_t Manager::update(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
+    uint8_t keyLength, uint8_t keyNumber, const uint8_t* client)
 {
     OpenFile& f = files_[h.file];
-    const Definition& def = f.file->definition();
+    if (f.file->readOnly())
+        return st::OperationNotAllowed;
+    if (h.readOnly)
+        return st::AccessDenied;
     if (!data || !dataLength)
         return st::InvalidOperation;
+    int keyIndex = -1;
+    if (int16_t s = writeKey(f, keyBuffer, keyLength, keyNumber, keyIndex))
+        return s;
+    if (!h.cursor->hasCurrent)
+        return st::InvalidPositioning;
+    const Definition& def = f.file->definition();
+    const uint16_t length = *dataLength;
+    if (length < def.recordLength || (!def.variableLength() && length != def.recordLength))
+        return st::DataBufferTooShort;
+    if (int16_t s = enterWrite(h.file, client))
+        return s;
+    return f.file->update(*h.cursor, static_cast<const uint8_t*>(data), length, keyIndex,
+        static_cast<uint8_t*>(keyBuffer));
+}
+
+int16_t Manager::remove(Handle& h, uint8_t keyNumber, const uint8_t* client)
+{
+    OpenFile& f = files_[h.file];
+    if (f.file->readOnly())
+        return st::OperationNotAllowed;
+    if (h.readOnly)
+        return st::AccessDenied;
+    // Delete returns no key value: only the key number is looked at.
+    static const uint8_t anyKeyBuffer[1] = {};
+    int keyIndex = -1;
+    if (int16_t s = writeKey(f, anyKeyBuffer, UINT8_MAX, keyNumber, keyIndex))
+        return s;
+    if (!h.cursor->hasCurrent)
+        return st::InvalidPositioning;
+    if (int16_t s = enterWrite(h.file, client))
+        return s;
+    return f.file->remove(*h.cursor, keyIndex);
+}
+
+Manager::Transaction* Manager::transactionOf(const uint8_t* client)
+{
+    for (Transaction& t : transactions_) {
+        if (std::memcmp(t.client.data(), client, t.client.size()) == 0)
+            return &t;
+    }
+    return nullptr;
+}
+
+int16_t Manager::beginTransaction(const uint8_t* client)
+{
+    if (transactionOf(client))
+        return st::TransactionActive;
+    if (transactions_.size() >= MaxHandles)
+        return st::HandleTableFull;
+    Transaction t;
+    std::memcpy(t.client.data(), client, t.client.size());
+    t.id = nextTransaction_++;
+    transactions_.push_back(std::move(t));
+    return st::Success;
+}
+
+int16_t Manager::endTransaction(const uint8_t* client, bool commit)
+{
+    Transaction* t = transactionOf(client);
+    if (!t)
+        return st::NoTransaction;
+    int16_t status = st::Success;
+    for (int file : t->files) {
+        OpenFile& f = files_[file];
+        if (!f.file || f.file->transactionOwner() != t->id)
+            continue;
+        const int16_t s = f.file->endTransaction(commit);
+        if (status == st::Success)
+            status = s;
+    }
+    const std::vector<int> files = std::move(t->files);
+    transactions_.erase(transactions_.begin() + (t - transactions_.data()));
+    for (int file : files)
+        closeIfUnused(file);
+    return status;
+}
+
+int16_t Manager::readKey(const OpenFile& f, const void* keyBuffer, uint8_t keyLength,
+    uint8_t keyNumber, int& keyIndex) const
+{
+    keyIndex = f.keyIndex[keyNumber];
+    if (keyIndex < 0)
+        return st::InvalidKeyNumber;
+    if (!keyBuffer)
+        return st::InvalidOperation;
+    if (keyLength < f.file->definition().keys[keyIndex].totalLength())
+        return st::KeyBufferTooShort;
+    return st::Success;
+}
+
+// The data length a read answers: the record's length; on 22 the length offered stays (as much as
+// fits was copied); a Get Key returns no data.
+void returnedLength(int16_t s, const ReadTarget& t, uint16_t* dataLength)
+{
+    if (t.keyOnly) {
+        if (s == st::Success)
+            *dataLength = 0;
+    } else if (s == st::Success) {
+        *dataLength = t.length;
+    } else if (s == st::InvalidKeyPath) {
+        *dataLength = std::min(t.length, t.capacity);
+    }
+}
+
+int16_t Manager::ownerCheck(const OpenFile& f, const Handle& h)
+{
     // Varnok cannot check an owner name against the file: whoever gives one may read it.
     if (f.file->ownerNameRequired() && !h.ownerGiven) {
         explain(btr::reason::OwnerName, "its records are encrypted under an owner name");
         return st::OwnerNameRequired;
     }
+    return st::Success;
+}
+
+int16_t Manager::read(uint16_t op, bool keyOnly, Handle& h, void* data, uint16_t* dataLength,
+    void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
+{
+    OpenFile& f = files_[h.file];
+    DataFile& file = *f.file;
+    Cursor& c = *h.cursor;
+    if (!dataLength || (!data && !keyOnly))
+        return st::InvalidOperation;
+    if (int16_t s = ownerCheck(f, h))
+        return s;
+    ReadTarget t;
+    t.data = keyOnly ? nullptr : static_cast<uint8_t*>(data);
+    t.capacity = keyOnly ? 0 : *dataLength;
+    t.keyOnly = keyOnly;
+    int16_t s = st::Success;
+    if (op == btr::op::StepFirst || op == btr::op::StepLast || op == btr::op::StepNext
+        || op == btr::op::StepPrevious) {
+        if (file.definition().keyOnly())
+            return st::OperationNotAllowed;
+        if (op == btr::op::StepFirst)
+            s = file.stepFirst(c, t);
+        else if (op == btr::op::StepLast)
+            s = file.stepLast(c, t);
+        else if (!c.hasPhysical)
+            return st::InvalidPositioning;
+        else
+            s = op == btr::op::StepNext ? file.stepNext(c, t) : file.stepPrevious(c, t);
+        returnedLength(s, t, dataLength);
+        return s;
+    }
+
+    int keyIndex = -1;
+    if ((s = readKey(f, keyBuffer, keyLength, keyNumber, keyIndex)))
+        return s;
+    t.keyValue = static_cast<uint8_t*>(keyBuffer);
+    const auto* value = static_cast<const uint8_t*>(keyBuffer);
+    switch (op) {
+    case btr::op::GetFirst:
+        s = file.getFirst(c, keyIndex, t);
+        break;
+    case btr::op::GetLast:
+        s = file.getLast(c, keyIndex, t);
+        break;
+    case btr::op::GetNext:
+    case btr::op::GetPrevious:
+        if (c.keyIndex < 0)
+            return st::InvalidPositioning;
+        if (c.keyIndex != keyIndex)
+            return st::DifferentKeyNumber;
+        s = op == btr::op::GetNext ? file.getNext(c, t) : file.getPrevious(c, t);
+        break;
+    case btr::op::GetEqual:
+        s = file.getByValue(c, keyIndex, Match::Equal, value, t);
+        break;
+    case btr::op::GetGreater:
+        s = file.getByValue(c, keyIndex, Match::Greater, value, t);
+        break;
+    case btr::op::GetGreaterOrEqual:
+        s = file.getByValue(c, keyIndex, Match::GreaterOrEqual, value, t);
+        break;
+    case btr::op::GetLess:
+        s = file.getByValue(c, keyIndex, Match::Less, value, t);
+        break;
+    default:
+        s = file.getByValue(c, keyIndex, Match::LessOrEqual, value, t);
+        break;
+    }
+    returnedLength(s, t, dataLength);
+    return s;
+}
+
+int16_t Manager::getDirect(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
+    uint8_t keyLength, uint8_t keyNumber)
+{
+    OpenFile& f = files_[h.file];
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    if (int16_t s = ownerCheck(f, h))
+        return s;
+    if (*dataLength < 4)
+        return st::DataBufferTooShort;
+    int keyIndex = -1;
+    if (static_cast<int8_t>(keyNumber) != btr::NoKey) {
+        if (int16_t s = readKey(f, keyBuffer, keyLength, keyNumber, keyIndex))
+            return s;
+    }
     ReadTarget t;
     t.data = static_cast<uint8_t*>(data);
     t.capacity = *dataLength;
-    int16_t s;
-    if (op == btr::op::StepFirst || op == btr::op::StepNext) {
-        if (def.keyOnly())
-            return st::OperationNotAllowed;
-        s = op == btr::op::StepFirst ? f.file->stepFirst(*h.cursor, t)
-                                     : f.file->stepNext(*h.cursor, t);
-    } else {
-        if (!keyBuffer)
-            return st::InvalidOperation;
-        const int keyIndex = f.keyIndex[keyNumber];
-        if (keyIndex < 0)
-            return st::InvalidKeyNumber;
-        if (keyLength < def.keys[keyIndex].totalLength())
-            return st::KeyBufferTooShort;
-        t.keyValue = static_cast<uint8_t*>(keyBuffer);
-        if (op == btr::op::GetFirst) {
-            s = f.file->getFirst(*h.cursor, keyIndex, t);
-        } else {
-            if (h.cursor->keyIndex < 0)
-                return st::InvalidPositioning;
-            if (h.cursor->keyIndex != keyIndex)
-                return st::DifferentKeyNumber;
-            s = f.file->getNext(*h.cursor, t);
-        }
+    t.keyValue = keyIndex >= 0 ? static_cast<uint8_t*>(keyBuffer) : nullptr;
+    const int16_t s = f.file->getDirect(*h.cursor, btr::le::get32(data), keyIndex, t);
+    returnedLength(s, t, dataLength);
+    return s;
+}
+
+int16_t Manager::percentage(uint16_t op, Handle& h, void* data, uint16_t* dataLength,
+    void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
+{
+    OpenFile& f = files_[h.file];
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    if (*dataLength < 4)
+        return st::DataBufferTooShort;
+    int keyIndex = -1;
+    if (static_cast<int8_t>(keyNumber) != btr::NoKey) {
+        if (int16_t s = readKey(f, keyBuffer, keyLength, keyNumber, keyIndex))
+            return s;
+    } else if (f.file->definition().keyOnly()) {
+        return st::OperationNotAllowed; // no physical order to count in
     }
-    if (s == st::Success || s == st::DataBufferTooShort)
-        *dataLength = t.length;
+    if (int16_t s = ownerCheck(f, h))
+        return s;
+    if (op == btr::op::FindPercentage) {
+        uint32_t percent = 0;
+        const int16_t s = f.file->findPercentage(
+            keyIndex, static_cast<const uint8_t*>(keyBuffer), btr::le::get32(data), percent);
+        if (s == st::Success) {
+            btr::le::put32(data, percent);
+            *dataLength = 4;
+        }
+        return s;
+    }
+    const uint16_t percent = btr::le::get16(data);
+    if (percent > btr::WholePercentage)
+        return st::InvalidOperation;
+    ReadTarget t;
+    t.data = static_cast<uint8_t*>(data);
+    t.capacity = *dataLength;
+    t.keyValue = keyIndex >= 0 ? static_cast<uint8_t*>(keyBuffer) : nullptr;
+    const int16_t s = f.file->getByPercentage(*h.cursor, keyIndex, percent, t);
+    returnedLength(s, t, dataLength);
     return s;
 }
 
@@ -592,11 +920,13 @@ Manager& manager()
 extern "C" int16_t VARNOK_BTR_CALL BTRCALLID(uint16_t op, void* posBlock, void* data,
     uint16_t* dataLength, void* keyBuffer, uint8_t keyLength, uint8_t keyNumber, void* clientId)
 {
-    (void)clientId; // one client per process: the id distinguishes nothing here
+    // Transactions belong to the client: a null id is the all-zero one.
+    static const uint8_t noClient[btr::ClientIdSize] = {};
+    const auto* client = clientId ? static_cast<const uint8_t*>(clientId) : noClient;
     Manager& m = manager();
     std::lock_guard lock(m.mutex);
     try {
-        return m.call(op, posBlock, data, dataLength, keyBuffer, keyLength, keyNumber);
+        return m.call(op, posBlock, data, dataLength, keyBuffer, keyLength, keyNumber, client);
     } catch (...) {
         // Nothing may unwind through the C entry point; the only exception possible here is a
         // failure to obtain memory.

@@ -223,6 +223,7 @@ KeyCodec::KeyCodec(const Key& key, const std::vector<AcsBlockDef>& acsBlocks)
         }();
         if (!fits)
             plan.type = SegmentType::Unsupported;
+        plan.valueOffset = valueLength_;
         valueLength_ += plan.length;
         maxEncodedLength_ += maxEncoded(plan.type, plan.length);
         plans_.push_back(plan);
@@ -289,24 +290,24 @@ const uint8_t* segmentBytes(
 
 } // namespace
 
-bool KeyCodec::encode(const uint8_t* record, size_t recordLength, std::vector<uint8_t>& out) const
+// Encodes the segments whose bytes `segment(plan, scratch)` gives; false (and `out` empty) when
+// the key is null. Records and key values differ only in where each segment's bytes lie.
+template <typename SegmentBytes>
+bool KeyCodec::encodeWith(SegmentBytes segment, std::vector<uint8_t>& out) const
 {
     uint8_t scratch[MaxSegmentLength];
+    bool null = false;
     if ((nullAll_ || nullAny_) && !plans_.empty()) {
         bool all = true;
         bool any = false;
         for (const Plan& plan : plans_) {
-            const uint8_t* bytes
-                = segmentBytes(record, recordLength, plan.offset, plan.length, scratch);
+            const uint8_t* bytes = segment(plan, scratch);
             const bool isNull = std::all_of(
                 bytes, bytes + plan.length, [&plan](uint8_t b) { return b == plan.nullValue; });
             all = all && isNull;
             any = any || isNull;
         }
-        if ((nullAll_ && all) || (nullAny_ && any)) {
-            out.clear();
-            return false;
-        }
+        null = (nullAll_ && all) || (nullAny_ && any);
     }
 
     if (out.size() < maxEncodedLength_)
@@ -314,16 +315,32 @@ bool KeyCodec::encode(const uint8_t* record, size_t recordLength, std::vector<ui
     uint8_t* w = out.data();
     size_t n = 0;
     for (const Plan& plan : plans_) {
-        const uint8_t* bytes
-            = segmentBytes(record, recordLength, plan.offset, plan.length, scratch);
-        const size_t written = encodeSegment(plan, bytes, w + n);
+        const size_t written = encodeSegment(plan, segment(plan, scratch), w + n);
         if (plan.descending)
             for (size_t i = n; i < n + written; ++i)
                 w[i] = uint8_t(~w[i]);
         n += written;
     }
     out.resize(n);
-    return true;
+    return !null;
+}
+
+bool KeyCodec::encode(const uint8_t* record, size_t recordLength, std::vector<uint8_t>& out) const
+{
+    const bool stored = encodeWith(
+        [record, recordLength](const Plan& plan, uint8_t* scratch) {
+            return segmentBytes(record, recordLength, plan.offset, plan.length, scratch);
+        },
+        out);
+    if (!stored)
+        out.clear();
+    return stored;
+}
+
+bool KeyCodec::encodeValue(const uint8_t* value, std::vector<uint8_t>& out) const
+{
+    return encodeWith(
+        [value](const Plan& plan, uint8_t*) { return value + plan.valueOffset; }, out);
 }
 
 void KeyCodec::extractValue(const uint8_t* record, size_t recordLength, uint8_t* out) const

@@ -33,6 +33,11 @@ public:
     size_t valueLength() const { return valueLength_; }
     void extractValue(const uint8_t* record, size_t recordLength, uint8_t* out) const;
 
+    // Encodes a key value as the key buffer holds it (`valueLength()` bytes, the segments' bytes
+    // one after the other) into `out`, whether or not it is null: a Get that searches for a value
+    // places even a null one in the key's order. Returns false when the value is null for the key.
+    bool encodeValue(const uint8_t* value, std::vector<uint8_t>& out) const;
+
 private:
     // One segment, prepared once: where it lies, how it is turned into bytes and, for string-like
     // segments, the byte map (collating sequence or case folding) or none.
@@ -40,6 +45,7 @@ private:
     {
         size_t offset = 0; // 0-based position in the record
         size_t length = 0;
+        size_t valueOffset = 0; // where the segment lies in a key value
         SegmentType type = SegmentType::String;
         bool descending = false;
         uint8_t nullValue = 0;
@@ -47,6 +53,8 @@ private:
     };
 
     size_t encodeSegment(const Plan& plan, const uint8_t* bytes, uint8_t* out) const;
+    template <typename SegmentBytes>
+    bool encodeWith(SegmentBytes segment, std::vector<uint8_t>& out) const;
 
     std::vector<Plan> plans_;
     std::vector<AcsTable> maps_;

@@ -14,6 +14,50 @@ size_t KeyOrder::memoryUse() const
     return keys_.capacity() + entries_.capacity() * sizeof(Entry);
 }
 
+namespace {
+
+int compareKeys(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLength)
+{
+    const int c = std::memcmp(a, b, std::min(aLength, bLength));
+    if (c != 0)
+        return c;
+    return aLength < bLength ? -1 : aLength > bLength ? 1 : 0;
+}
+
+} // namespace
+
+size_t KeyOrder::lowerBound(const uint8_t* key, size_t length) const
+{
+    auto at = std::partition_point(entries_.begin(), entries_.end(), [&](const Entry& e) {
+        return compareKeys(keys_.data() + e.offset, e.length, key, length) < 0;
+    });
+    return size_t(at - entries_.begin());
+}
+
+size_t KeyOrder::upperBound(const uint8_t* key, size_t length) const
+{
+    auto at = std::partition_point(entries_.begin(), entries_.end(), [&](const Entry& e) {
+        return compareKeys(keys_.data() + e.offset, e.length, key, length) <= 0;
+    });
+    return size_t(at - entries_.begin());
+}
+
+bool KeyOrder::holds(size_t i, const uint8_t* key, size_t length) const
+{
+    return i < entries_.size()
+        && compareKeys(keys_.data() + entries_[i].offset, entries_[i].length, key, length) == 0;
+}
+
+size_t KeyOrder::groupBegin(size_t i) const
+{
+    return lowerBound(keys_.data() + entries_[i].offset, entries_[i].length);
+}
+
+size_t KeyOrder::groupEnd(size_t i) const
+{
+    return upperBound(keys_.data() + entries_[i].offset, entries_[i].length);
+}
+
 const KeyOrder* LegacyFile::keyOrder(int keyIndex, int16_t& status)
 {
     if (keyIndex < 0 || size_t(keyIndex) >= def_.keys.size()) {

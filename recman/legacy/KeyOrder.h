@@ -17,6 +17,16 @@ class KeyOrder
 public:
     size_t size() const { return entries_.size(); }
     Locator locator(size_t i) const { return makeLocator(entries_[i].dataPage, entries_[i].slot); }
+
+    // Searches by an encoded key (the key codec's bytes; memcmp order, a shorter key first on a
+    // common prefix): the first entry not before it, and the first entry after it.
+    size_t lowerBound(const uint8_t* key, size_t length) const;
+    size_t upperBound(const uint8_t* key, size_t length) const;
+    // Entry i holds exactly this encoded key.
+    bool holds(size_t i, const uint8_t* key, size_t length) const;
+    // The entries of entry i's value: the first of them, and the one after the last.
+    size_t groupBegin(size_t i) const;
+    size_t groupEnd(size_t i) const;
     // Bytes the order holds (for reports on memory use).
     size_t memoryUse() const;
 

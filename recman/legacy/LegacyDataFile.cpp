@@ -9,14 +9,25 @@
 
 namespace recman::legacy {
 
-namespace {
-
 class LegacyCursor : public Cursor
 {
 public:
+    size_t ordinal = 0;      // logical position: an entry of the order of `keyIndex`
+    bool wholeValue = false; // after a Get Key it stands for every entry of that entry's value
+    Locator physical = 0;
     Locator current = 0;
-    size_t ordinal = 0; // place in the key order of `keyIndex`
 };
+
+namespace {
+
+// Marks kept for the ranks of physical order: at most about this many, whatever the file's size.
+constexpr size_t MostPhysicalMarks = 4096;
+constexpr uint64_t FirstMarkSpacing = 1;
+
+bool moved(int16_t s)
+{
+    return s == status::Success || s == status::DataBufferTooShort;
+}
 
 } // namespace
 
@@ -90,11 +101,49 @@ int16_t LegacyDataFile::deliver(Locator loc, int keyIndex, ReadTarget& target)
     return record_.size() > target.capacity ? status::DataBufferTooShort : status::Success;
 }
 
-int16_t LegacyDataFile::skipIncomplete(int16_t s, Locator& loc)
+int16_t LegacyDataFile::deliverEntry(LegacyCursor& c, int keyIndex, const KeyOrder& order,
+    size_t ordinal, ReadTarget& target, bool writeKey)
+{
+    const Locator loc = order.locator(ordinal);
+    int16_t s = status::Success;
+    if (target.keyOnly) {
+        if ((s = file_->readFixedPart(loc, record_)))
+            return s;
+        if (writeKey && target.keyValue)
+            codecs_[size_t(keyIndex)]->extractValue(
+                record_.data(), record_.size(), target.keyValue);
+        target.length = 0;
+        c.hasPhysical = c.hasCurrent = false;
+    } else {
+        if (!moved(s = deliver(loc, writeKey ? keyIndex : -1, target)))
+            return s;
+        c.physical = c.current = loc;
+        c.hasPhysical = c.hasCurrent = true;
+    }
+    c.keyIndex = keyIndex;
+    c.ordinal = ordinal;
+    c.wholeValue = target.keyOnly;
+    return s;
+}
+
+int16_t LegacyDataFile::deliverRecord(LegacyCursor& c, Locator loc, ReadTarget& target)
+{
+    const int16_t s = deliver(loc, -1, target);
+    if (!moved(s))
+        return s;
+    c.keyIndex = -1;
+    c.wholeValue = false;
+    c.physical = c.current = loc;
+    c.hasPhysical = c.hasCurrent = true;
+    return s;
+}
+
+int16_t LegacyDataFile::skipIncomplete(int16_t s, Locator& loc, bool backward)
 {
     if (!file_->salvaging() || (!file_->wholeOnly() && !file_->compressed()))
         return s;
-    for (bool whole = false; s == status::Success; s = file_->stepNext(loc)) {
+    for (bool whole = false; s == status::Success;
+         s = backward ? file_->stepPrevious(loc) : file_->stepNext(loc)) {
         if (int16_t r = file_->readRescued(loc, record_, whole))
             return r;
         if (whole)
@@ -103,78 +152,302 @@ int16_t LegacyDataFile::skipIncomplete(int16_t s, Locator& loc)
     return s;
 }
 
-int16_t LegacyDataFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
+int16_t LegacyDataFile::firstRecord(Locator& loc)
+{
+    return skipIncomplete(file_->stepFirst(loc), loc, false);
+}
+
+int16_t LegacyDataFile::lastRecord(Locator& loc)
+{
+    return skipIncomplete(file_->stepLast(loc), loc, true);
+}
+
+int16_t LegacyDataFile::nextRecord(Locator& loc)
+{
+    return skipIncomplete(file_->stepNext(loc), loc, false);
+}
+
+int16_t LegacyDataFile::previousRecord(Locator& loc)
+{
+    return skipIncomplete(file_->stepPrevious(loc), loc, true);
+}
+
+int16_t LegacyDataFile::liveRecordAt(uint32_t position, Locator& loc)
+{
+    if (int16_t s = file_->recordAt(position, loc))
+        return s;
+    if (file_->salvaging() && file_->wholeOnly()) {
+        bool whole = false;
+        if (int16_t s = file_->readRescued(loc, record_, whole))
+            return s;
+        if (!whole)
+            return status::InvalidRecordAddress;
+    }
+    return status::Success;
+}
+
+const KeyOrder* LegacyDataFile::orderOf(int keyIndex, int16_t& s)
 {
     // A damaged file's indexes are not trusted: salvage reads in physical order only.
-    if (file_->salvaging())
-        return status::OperationNotAllowed;
-    auto& c = static_cast<LegacyCursor&>(cursor);
+    if (file_->salvaging()) {
+        s = status::OperationNotAllowed;
+        return nullptr;
+    }
+    return file_->keyOrder(keyIndex, s);
+}
+
+int16_t LegacyDataFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
+{
     int16_t s = status::Success;
-    const KeyOrder* order = file_->keyOrder(keyIndex, s);
+    const KeyOrder* order = orderOf(keyIndex, s);
     if (!order)
         return s;
-    if (order->size() == 0) {
-        c.keyIndex = -1;
-        c.hasCurrent = false;
+    if (order->size() == 0)
         return status::EndOfFile;
-    }
-    if ((s = deliver(order->locator(0), keyIndex, target)) == status::IoError)
+    return deliverEntry(static_cast<LegacyCursor&>(cursor), keyIndex, *order, 0, target);
+}
+
+int16_t LegacyDataFile::getLast(Cursor& cursor, int keyIndex, ReadTarget& target)
+{
+    int16_t s = status::Success;
+    const KeyOrder* order = orderOf(keyIndex, s);
+    if (!order)
         return s;
-    c.keyIndex = keyIndex;
-    c.ordinal = 0;
-    c.current = order->locator(0);
-    c.hasCurrent = true;
-    return s;
+    if (order->size() == 0)
+        return status::EndOfFile;
+    return deliverEntry(
+        static_cast<LegacyCursor&>(cursor), keyIndex, *order, order->size() - 1, target);
 }
 
 int16_t LegacyDataFile::getNext(Cursor& cursor, ReadTarget& target)
 {
-    if (file_->salvaging())
-        return status::OperationNotAllowed;
     auto& c = static_cast<LegacyCursor&>(cursor);
     int16_t s = status::Success;
-    const KeyOrder* order = file_->keyOrder(c.keyIndex, s);
+    const KeyOrder* order = orderOf(c.keyIndex, s);
     if (!order)
         return s;
-    if (c.ordinal + 1 >= order->size())
+    const size_t next = c.wholeValue ? order->groupEnd(c.ordinal) : c.ordinal + 1;
+    if (next >= order->size())
         return status::EndOfFile;
-    if ((s = deliver(order->locator(c.ordinal + 1), c.keyIndex, target)) == status::IoError)
+    return deliverEntry(c, c.keyIndex, *order, next, target);
+}
+
+int16_t LegacyDataFile::getPrevious(Cursor& cursor, ReadTarget& target)
+{
+    auto& c = static_cast<LegacyCursor&>(cursor);
+    int16_t s = status::Success;
+    const KeyOrder* order = orderOf(c.keyIndex, s);
+    if (!order)
         return s;
-    ++c.ordinal;
-    c.current = order->locator(c.ordinal);
-    c.hasCurrent = true;
-    return s;
+    const size_t from = c.wholeValue ? order->groupBegin(c.ordinal) : c.ordinal;
+    if (from == 0)
+        return status::EndOfFile;
+    return deliverEntry(c, c.keyIndex, *order, from - 1, target);
+}
+
+int16_t LegacyDataFile::getByValue(
+    Cursor& cursor, int keyIndex, Match match, const uint8_t* value, ReadTarget& target)
+{
+    int16_t s = status::Success;
+    const KeyOrder* order = orderOf(keyIndex, s);
+    if (!order)
+        return s;
+    const bool stored = codecs_[size_t(keyIndex)]->encodeValue(value, encoded_);
+    const uint8_t* key = encoded_.data();
+    const size_t length = encoded_.size();
+    size_t at = 0;
+    switch (match) {
+    case Match::Equal:
+        at = order->lowerBound(key, length);
+        if (!stored || !order->holds(at, key, length))
+            return status::KeyNotFound;
+        break;
+    case Match::Greater:
+    case Match::GreaterOrEqual:
+        at = match == Match::Greater ? order->upperBound(key, length)
+                                     : order->lowerBound(key, length);
+        if (at >= order->size())
+            return status::EndOfFile;
+        break;
+    case Match::Less:
+    case Match::LessOrEqual:
+        at = match == Match::Less ? order->lowerBound(key, length) : order->upperBound(key, length);
+        if (at == 0)
+            return status::EndOfFile;
+        --at;
+        break;
+    }
+    // Get Equal leaves the key buffer as the caller gave it.
+    return deliverEntry(
+        static_cast<LegacyCursor&>(cursor), keyIndex, *order, at, target, match != Match::Equal);
 }
 
 int16_t LegacyDataFile::stepFirst(Cursor& cursor, ReadTarget& target)
 {
-    auto& c = static_cast<LegacyCursor&>(cursor);
     Locator loc = 0;
-    int16_t s = skipIncomplete(file_->stepFirst(loc), loc);
-    if (s == status::EndOfFile) {
-        c.keyIndex = -1;
-        c.hasCurrent = false;
-    }
-    if (s != status::Success || (s = deliver(loc, -1, target)) == status::IoError)
+    if (int16_t s = firstRecord(loc))
         return s;
-    c.keyIndex = -1;
-    c.current = loc;
-    c.hasCurrent = true;
-    return s;
+    return deliverRecord(static_cast<LegacyCursor&>(cursor), loc, target);
+}
+
+int16_t LegacyDataFile::stepLast(Cursor& cursor, ReadTarget& target)
+{
+    Locator loc = 0;
+    if (int16_t s = lastRecord(loc))
+        return s;
+    return deliverRecord(static_cast<LegacyCursor&>(cursor), loc, target);
 }
 
 int16_t LegacyDataFile::stepNext(Cursor& cursor, ReadTarget& target)
 {
     auto& c = static_cast<LegacyCursor&>(cursor);
-    if (!c.hasCurrent)
+    if (!c.hasPhysical)
         return status::InvalidPositioning;
-    Locator loc = c.current;
-    int16_t s = skipIncomplete(file_->stepNext(loc), loc);
-    if (s != status::Success || (s = deliver(loc, -1, target)) == status::IoError)
+    Locator loc = c.physical;
+    if (int16_t s = nextRecord(loc))
         return s;
-    c.keyIndex = -1;
-    c.current = loc;
-    return s;
+    return deliverRecord(c, loc, target);
+}
+
+int16_t LegacyDataFile::stepPrevious(Cursor& cursor, ReadTarget& target)
+{
+    auto& c = static_cast<LegacyCursor&>(cursor);
+    if (!c.hasPhysical)
+        return status::InvalidPositioning;
+    Locator loc = c.physical;
+    if (int16_t s = previousRecord(loc))
+        return s;
+    return deliverRecord(c, loc, target);
+}
+
+int16_t LegacyDataFile::getDirect(
+    Cursor& cursor, uint32_t position, int keyIndex, ReadTarget& target)
+{
+    auto& c = static_cast<LegacyCursor&>(cursor);
+    int16_t s = status::Success;
+    const KeyOrder* order = nullptr;
+    if (keyIndex >= 0 && !(order = orderOf(keyIndex, s)))
+        return s;
+    Locator loc = 0;
+    if ((s = liveRecordAt(position, loc)))
+        return s;
+    if (!order)
+        return deliverRecord(c, loc, target);
+    if ((s = file_->readFixedPart(loc, record_)))
+        return s;
+    if (!codecs_[size_t(keyIndex)]->encode(record_.data(), record_.size(), encoded_)) {
+        // Not in that key: the record all the same, but no logical position and no key value.
+        if (!moved(s = deliverRecord(c, loc, target)))
+            return s;
+        return status::InvalidKeyPath;
+    }
+    // This very entry among its equals: they are few next to the whole order, and in chain
+    // order, not by locator.
+    const size_t end = order->upperBound(encoded_.data(), encoded_.size());
+    size_t at = order->lowerBound(encoded_.data(), encoded_.size());
+    while (at < end && order->locator(at) != loc)
+        ++at;
+    if (at == end)
+        return status::IoError; // the order was built from these very slots
+    return deliverEntry(c, keyIndex, *order, at, target);
+}
+
+int16_t LegacyDataFile::countPhysical()
+{
+    PhysicalRanks& r = physical_;
+    if (r.counted)
+        return status::Success;
+    r.records = 0;
+    r.every = FirstMarkSpacing;
+    r.marks.clear();
+    Locator loc = 0;
+    int16_t s = firstRecord(loc);
+    for (; s == status::Success; s = nextRecord(loc)) {
+        if (r.records % r.every == 0) {
+            if (r.marks.size() >= MostPhysicalMarks) {
+                // Twice as far apart: keep every other mark.
+                for (size_t i = 0; 2 * i < r.marks.size(); ++i)
+                    r.marks[i] = r.marks[2 * i];
+                r.marks.resize((r.marks.size() + 1) / 2);
+                r.every *= 2;
+            }
+            if (r.records % r.every == 0)
+                r.marks.push_back(loc);
+        }
+        ++r.records;
+    }
+    if (s != status::EndOfFile) {
+        r.marks.clear();
+        return s;
+    }
+    r.counted = true;
+    return status::Success;
+}
+
+int16_t LegacyDataFile::recordAtRank(uint64_t rank, Locator& loc)
+{
+    loc = physical_.marks[size_t(rank / physical_.every)];
+    for (uint64_t i = rank % physical_.every; i > 0; --i) {
+        if (int16_t s = nextRecord(loc))
+            return s == status::EndOfFile ? status::IoError : s;
+    }
+    return status::Success;
+}
+
+int16_t LegacyDataFile::getByPercentage(
+    Cursor& cursor, int keyIndex, uint16_t percent, ReadTarget& target)
+{
+    auto& c = static_cast<LegacyCursor&>(cursor);
+    int16_t s = status::Success;
+    if (keyIndex >= 0) {
+        const KeyOrder* order = orderOf(keyIndex, s);
+        if (!order)
+            return s;
+        if (order->size() == 0)
+            return status::EndOfFile;
+        return deliverEntry(c, keyIndex, *order, entryAtPercentage(percent, order->size()), target);
+    }
+    if ((s = countPhysical()))
+        return s;
+    if (physical_.records == 0)
+        return status::EndOfFile;
+    Locator loc = 0;
+    if ((s = recordAtRank(entryAtPercentage(percent, physical_.records), loc)))
+        return s;
+    return deliverRecord(c, loc, target);
+}
+
+int16_t LegacyDataFile::findPercentage(
+    int keyIndex, const uint8_t* value, uint32_t position, uint32_t& percent)
+{
+    int16_t s = status::Success;
+    if (keyIndex >= 0) {
+        const KeyOrder* order = orderOf(keyIndex, s);
+        if (!order)
+            return s;
+        codecs_[size_t(keyIndex)]->encodeValue(value, encoded_);
+        const size_t at = order->lowerBound(encoded_.data(), encoded_.size());
+        if (!order->holds(at, encoded_.data(), encoded_.size()))
+            return status::KeyNotFound;
+        percent = percentageOfEntry(at, order->size());
+        return status::Success;
+    }
+    Locator loc = 0;
+    if ((s = liveRecordAt(position, loc)) || (s = countPhysical()))
+        return s;
+    const auto& marks = physical_.marks;
+    const auto after = std::upper_bound(marks.begin(), marks.end(), loc);
+    if (after == marks.begin())
+        return status::InvalidRecordAddress;
+    uint64_t rank = uint64_t(after - marks.begin() - 1) * physical_.every;
+    for (Locator at = *(after - 1); at != loc; ++rank) {
+        if ((s = nextRecord(at)) == status::EndOfFile || (s == status::Success && at > loc))
+            return status::InvalidRecordAddress;
+        if (s)
+            return s;
+    }
+    percent = percentageOfEntry(rank, physical_.records);
+    return status::Success;
 }
 
 int16_t LegacyDataFile::getPosition(const Cursor& cursor, uint32_t& position)

@@ -5,6 +5,7 @@
 
 #include "DataFile.h"
 #include "KeyCodec.h"
+#include "KeyOrder.h"
 #include "LegacyFile.h"
 
 #include <memory>
@@ -32,6 +33,9 @@ bool isLegacyFile(const std::string& path);
 
 namespace recman::legacy {
 
+// A handle's positions in a legacy file (LegacyDataFile.cpp).
+class LegacyCursor;
+
 class LegacyDataFile : public DataFile
 {
 public:
@@ -46,21 +50,61 @@ public:
     int16_t insert(
         Cursor& cursor, uint8_t* record, uint16_t length, int keyIndex, uint8_t* keyValue) override;
     int16_t getFirst(Cursor& cursor, int keyIndex, ReadTarget& target) override;
+    int16_t getLast(Cursor& cursor, int keyIndex, ReadTarget& target) override;
     int16_t getNext(Cursor& cursor, ReadTarget& target) override;
+    int16_t getPrevious(Cursor& cursor, ReadTarget& target) override;
+    int16_t getByValue(Cursor& cursor, int keyIndex, Match match, const uint8_t* value,
+        ReadTarget& target) override;
     int16_t stepFirst(Cursor& cursor, ReadTarget& target) override;
+    int16_t stepLast(Cursor& cursor, ReadTarget& target) override;
     int16_t stepNext(Cursor& cursor, ReadTarget& target) override;
+    int16_t stepPrevious(Cursor& cursor, ReadTarget& target) override;
+    int16_t getDirect(Cursor& cursor, uint32_t position, int keyIndex, ReadTarget& target) override;
+    int16_t getByPercentage(
+        Cursor& cursor, int keyIndex, uint16_t percent, ReadTarget& target) override;
+    int16_t findPercentage(
+        int keyIndex, const uint8_t* value, uint32_t position, uint32_t& percent) override;
     int16_t getPosition(const Cursor& cursor, uint32_t& position) override;
     int16_t salvageReport(std::vector<uint8_t>& out) override;
 
 private:
     int16_t deliver(Locator loc, int keyIndex, ReadTarget& target);
-    // Salvage: from `loc` on to the first record that is given (whole-only: whose variable part
-    // reads whole; compressed: whose stream decodes).
-    int16_t skipIncomplete(int16_t s, Locator& loc);
+    // Moves `cursor` to entry `ordinal` of key `keyIndex` and hands its record (or, for a Get
+    // Key, its value) to `target`; the key buffer gets the value when `writeKey`.
+    int16_t deliverEntry(LegacyCursor& cursor, int keyIndex, const KeyOrder& order, size_t ordinal,
+        ReadTarget& target, bool writeKey = true);
+    // Moves `cursor` to the record at `loc` in physical order and hands it to `target`.
+    int16_t deliverRecord(LegacyCursor& cursor, Locator loc, ReadTarget& target);
+    // Physical order as Step gives it: in salvage, records that are not given (whole-only: whose
+    // variable part cannot be read whole; compressed: whose stream does not decode) are passed
+    // over.
+    int16_t firstRecord(Locator& loc);
+    int16_t lastRecord(Locator& loc);
+    int16_t nextRecord(Locator& loc);
+    int16_t previousRecord(Locator& loc);
+    int16_t skipIncomplete(int16_t s, Locator& loc, bool backward);
+    // The record at `position` as Step would give it: 43 when Step never does.
+    int16_t liveRecordAt(uint32_t position, Locator& loc);
+    // The order of a key, or 41 in salvage (a damaged file's indexes are not trusted).
+    const KeyOrder* orderOf(int keyIndex, int16_t& status);
+
+    // Ranks in physical order for the percentage operations, counted once on first use (the
+    // file never changes): every `every`-th record's locator, and how many records Step gives.
+    struct PhysicalRanks
+    {
+        bool counted = false;
+        uint64_t records = 0;
+        uint64_t every = 0;
+        std::vector<Locator> marks;
+    };
+    int16_t countPhysical();
+    int16_t recordAtRank(uint64_t rank, Locator& loc);
 
     std::unique_ptr<LegacyFile> file_;
     std::vector<std::unique_ptr<KeyCodec>> codecs_; // one per key, for the key buffer's value
-    std::vector<uint8_t> record_; // the record being delivered, reused from call to call
+    std::vector<uint8_t> record_;  // the record being delivered, reused from call to call
+    std::vector<uint8_t> encoded_; // a key value being searched for
+    PhysicalRanks physical_;
 };
 
 } // namespace recman::legacy

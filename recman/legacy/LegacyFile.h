@@ -124,10 +124,17 @@ public:
     bool ownerNameRequired() const { return ownerSet_ && format::owner::encrypted(ownerMode_); }
     bool compressed() const { return compressed_; }
 
-    // Physical order. `stepFirst` finds the first record, `stepNext` the one after `loc`.
-    // 0 with the record's locator, 9 at the end, 2 when a page cannot be read.
+    // Physical order. `stepFirst` finds the first record, `stepNext` the one after `loc`,
+    // `stepLast` the last and `stepPrevious` the one before `loc`. 0 with the record's locator,
+    // 9 at the end, 2 when a page cannot be read.
     int16_t stepFirst(Locator& loc);
     int16_t stepNext(Locator& loc);
+    int16_t stepLast(Locator& loc);
+    int16_t stepPrevious(Locator& loc);
+    // The record whose position (as `position` gives it) is `address`: 0 with its locator, 43
+    // when no record is there (not a slot's address, or a free slot), 2 when its page cannot be
+    // read.
+    int16_t recordAt(uint32_t address, Locator& loc);
 
     // The whole record at `loc` (fixed part, then the variable part; a compressed record decoded)
     // into `out`.
@@ -258,6 +265,8 @@ private:
     bool slotInUse(const uint8_t* slot, uint32_t ordinal) const;
     void readFreeChain(uint32_t head);
     int16_t seekUsed(uint32_t dataPage, uint32_t slot, Locator& loc);
+    // The last record at or before slot `slot` of data page `dataPage`.
+    int16_t seekUsedBackward(uint32_t dataPage, uint32_t slot, Locator& loc);
     // Appends the payloads of the fragment chain `pointer` begins (at most `most` bytes in all).
     int16_t appendChain(const uint8_t* pointer, size_t most, std::vector<uint8_t>& out);
     int16_t appendVariableTail(const uint8_t* pointer, uint32_t stored, std::vector<uint8_t>& out);

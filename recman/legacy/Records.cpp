@@ -140,6 +140,59 @@ int16_t LegacyFile::stepNext(Locator& loc)
     return seekUsed(uint32_t(locatorPage(loc)), locatorSlot(loc) + 1, loc);
 }
 
+int16_t LegacyFile::seekUsedBackward(uint32_t dataPage, uint32_t slot, Locator& loc)
+{
+    if (dataPage >= dataPages_.size() || slotsPerPage_ == 0)
+        return status::EndOfFile;
+    slot = std::min(slot, slotsPerPage_ - 1);
+    for (uint32_t page = dataPage + 1; page-- > 0; slot = slotsPerPage_ - 1) {
+        for (uint32_t at = slot + 1; at-- > 0;) {
+            // The page stays in the cache from one slot to the next.
+            const uint8_t* bytes = nullptr;
+            if (int16_t s = slotOf(makeLocator(page, at), bytes))
+                return s;
+            if (slotInUse(bytes, page * slotsPerPage_ + at)) {
+                loc = makeLocator(page, at);
+                return status::Success;
+            }
+        }
+    }
+    return status::EndOfFile;
+}
+
+int16_t LegacyFile::stepLast(Locator& loc)
+{
+    if (dataPages_.empty() || slotsPerPage_ == 0)
+        return status::EndOfFile;
+    return seekUsedBackward(uint32_t(dataPages_.size() - 1), slotsPerPage_ - 1, loc);
+}
+
+int16_t LegacyFile::stepPrevious(Locator& loc)
+{
+    const uint32_t page = uint32_t(locatorPage(loc));
+    const uint32_t slot = locatorSlot(loc);
+    if (slot > 0)
+        return seekUsedBackward(page, slot - 1, loc);
+    if (page == 0)
+        return status::EndOfFile;
+    return seekUsedBackward(page - 1, slotsPerPage_ - 1, loc);
+}
+
+int16_t LegacyFile::recordAt(uint32_t address, Locator& loc)
+{
+    uint32_t ordinal = 0;
+    if (slotsPerPage_ == 0 || !slotOfAddress(address, ordinal))
+        return status::InvalidRecordAddress;
+    const Locator at = makeLocator(ordinal / slotsPerPage_, ordinal % slotsPerPage_);
+    const uint8_t* slot = nullptr;
+    if (int16_t s = slotOf(at, slot))
+        return s;
+    if (!slotInUse(slot, ordinal))
+        return status::InvalidRecordAddress;
+    loc = at;
+    return status::Success;
+}
+
 uint32_t LegacyFile::position(Locator loc) const
 {
     uint64_t dataPage = locatorPage(loc);

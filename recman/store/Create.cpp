@@ -44,7 +44,7 @@ int16_t buildStore(
           "CREATE TABLE definition(image BLOB NOT NULL);"
           "CREATE TABLE counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
           "INSERT INTO counters VALUES('"
-        + RecordsCounter + "', 0);";
+        + RecordsCounter + "', 0);" + "INSERT INTO counters VALUES('" + PositionsCounter + "', 0);";
     std::string cols;
     std::string indexes;
     for (size_t i = 0; i < def.keys.size(); ++i) {
@@ -54,15 +54,21 @@ int16_t buildStore(
         sql += "INSERT INTO counters VALUES('" + c + ValuesSuffix + "', 0);";
         if (isAutoincrement(k))
             sql += "INSERT INTO counters VALUES('" + c + HighestSuffix + "', 0);";
-        // Ties within an index are kept in rowid (pos) order: duplicates in insertion order.
+        // Equal values stay in the order they were taken: by sequence number.
         indexes.append(k.duplicates() ? "CREATE INDEX records_" : "CREATE UNIQUE INDEX records_")
             .append(c)
             .append(" ON records(")
-            .append(c)
-            .append(")");
+            .append(c);
+        if (k.duplicates())
+            indexes.append(", ").append(sequenceColumn(i));
+        indexes.append(")");
         if (k.nullAll() || k.nullAny())
             indexes.append(" WHERE ").append(c).append(" IS NOT NULL");
         indexes.append(";");
+    }
+    for (size_t i = 0; i < def.keys.size(); ++i) {
+        if (def.keys[i].duplicates())
+            cols += ", " + sequenceColumn(i) + " INTEGER";
     }
     sql += "CREATE TABLE records(pos INTEGER PRIMARY KEY, data BLOB NOT NULL" + cols + ");";
     sql += indexes;
@@ -103,15 +109,57 @@ uint32_t bigEndian32(const uint8_t* p)
 
 } // namespace
 
-bool isStoreFile(const std::string& path)
+int currentStoreVersion()
+{
+    return FormatVersion;
+}
+
+bool isStoreFile(const std::string& path, int* formatVersion)
 {
     posix::ReadOnlyFile file;
     uint8_t header[SqliteHeaderSize];
-    return file.open(path) == 0 && file.readAt(0, header, sizeof header)
-        && std::memcmp(header, SqliteHeaderText, sizeof SqliteHeaderText) == 0
-        && bigEndian32(header + ApplicationIdOffset) == static_cast<uint32_t>(ApplicationId)
-        && bigEndian32(header + UserVersionOffset) == static_cast<uint32_t>(FormatVersion);
+    if (file.open(path) != 0 || !file.readAt(0, header, sizeof header)
+        || std::memcmp(header, SqliteHeaderText, sizeof SqliteHeaderText) != 0
+        || bigEndian32(header + ApplicationIdOffset) != static_cast<uint32_t>(ApplicationId))
+        return false;
+    const uint32_t version = bigEndian32(header + UserVersionOffset);
+    if (formatVersion)
+        *formatVersion = int(version);
+    return version >= uint32_t(FirstFormatVersion) && version <= uint32_t(FormatVersion);
 }
+
+namespace store {
+
+int16_t upgradeStore(sqlite3* db, const Definition& def, int& version)
+{
+    if (version >= FormatVersion)
+        return st::Success;
+    // One transaction: the file is either of the new version whole or of the old one.
+    std::string sql = "BEGIN IMMEDIATE;";
+    for (size_t i = 0; i < def.keys.size(); ++i) {
+        const Key& k = def.keys[i];
+        if (!k.duplicates())
+            continue;
+        const std::string c = keyColumn(i), s = sequenceColumn(i);
+        // Equal values were in position order: their sequence numbers are their positions.
+        sql += "ALTER TABLE records ADD COLUMN " + s + " INTEGER;";
+        sql += "UPDATE records SET " + s + " = pos;";
+        sql += "DROP INDEX records_" + c + ";";
+        sql += "CREATE INDEX records_" + c + " ON records(" + c + ", " + s + ")";
+        if (k.nullAll() || k.nullAny())
+            sql += " WHERE " + c + " IS NOT NULL";
+        sql += ";";
+    }
+    sql.append("PRAGMA user_version = ").append(std::to_string(FormatVersion)).append(";COMMIT;");
+    if (int rc = exec(db, sql.c_str()); rc != SQLITE_OK) {
+        exec(db, "ROLLBACK");
+        return statusOf(rc, db);
+    }
+    version = FormatVersion;
+    return st::Success;
+}
+
+} // namespace store
 
 int16_t createStore(const std::string& path, const Definition& definition, const uint8_t* image,
     size_t imageLength, bool replace)

@@ -1,3 +1,4 @@
+// The store's writes (Insert, Update, Delete) with the counters they keep, and opening a store.
 #include "StoreFile.h"
 
 #include "LittleEndian.h"
@@ -31,23 +32,223 @@ int64_t maxSigned(int width)
     return width >= 8 ? INT64_MAX : (int64_t(1) << (8 * width - 1)) - 1;
 }
 
+// INSERT and UPDATE take the same parameters: the position, the record, each key's encoded value,
+// then each sequence column.
+constexpr int PositionParameter = 1;
+constexpr int DataParameter = 2;
+int keyParameter(size_t keyIndex)
+{
+    return 3 + int(keyIndex);
+}
+
+// "?n". Built by inserting: GCC 12 at -O3 reports a false -Wrestrict on a literal +
+// std::to_string.
+std::string parameter(int n)
+{
+    std::string p = std::to_string(n);
+    p.insert(p.begin(), '?');
+    return p;
+}
+
 } // namespace
+
+StoreFile::StoreFile(sqlite3* db, Definition definition, int formatVersion, bool writable,
+    const posix::OpenFileLock& file)
+    : db_(db)
+    , def_(std::move(definition))
+    , version_(formatVersion)
+    , writable_(writable)
+    , file_(file)
+{
+    const size_t keys = def_.keys.size();
+    codecs_.reserve(keys);
+    for (const Key& k : def_.keys)
+        codecs_.emplace_back(k, def_.acsBlocks);
+    encoded_.resize(keys);
+    for (size_t i = 0; i < keys; ++i)
+        encoded_[i].reserve(codecs_[i].maxEncodedLength());
+    keyNull_.resize(keys);
+    probe_.resize(keys);
+    highestQuery_.resize(keys);
+    values_.resize(keys);
+    highest_.resize(keys);
+    known_.resize(keys);
+    keyQueries_.resize(keys);
+    keyRanks_.resize(keys);
+    fetched_.keys.resize(keys);
+    fetched_.null.resize(keys);
+    fetched_.ties.resize(keys);
+    tieParameter_.assign(keys, 0);
+    int next = keyParameter(keys);
+    for (size_t i = 0; i < keys; ++i) {
+        hasAutoincrement_ = hasAutoincrement_ || isAutoincrement(def_.keys[i]);
+        if (hasSequence(i))
+            tieParameter_[i] = next++;
+    }
+}
+
+StoreFile::~StoreFile()
+{
+    // A transaction never ended is undone, as the vendor's engine does when its client goes.
+    if (transaction_.owner != 0)
+        endTransaction(false);
+    if (inBundle_)
+        commit();
+    // Cursors' statements are finalized by the cursors; close_v2 waits for any left.
+    insert_.finalize();
+    update_.finalize();
+    delete_.finalize();
+    byPosition_.finalize();
+    for (Statement& s : probe_)
+        s.finalize();
+    for (Statement& s : highestQuery_)
+        s.finalize();
+    for (auto& queries : keyQueries_)
+        for (Statement& s : queries)
+            s.finalize();
+    for (Statement& s : physicalQueries_)
+        s.finalize();
+    saveCounter_.finalize();
+    loadCounters_.finalize();
+    freePages_.finalize();
+    lastPositionQuery_.finalize();
+    sqlite3_close_v2(db_);
+}
+
+int16_t StoreFile::init()
+{
+    std::string cols = "pos, data", params = "?1, ?2", sets = "data = ?2", fetch = "data";
+    for (size_t i = 0; i < def_.keys.size(); ++i) {
+        const std::string k = keyColumn(i);
+        const std::string p = parameter(keyParameter(i));
+        cols += ", " + k;
+        params += ", " + p;
+        sets += ", " + k + " = " + p;
+        fetch += ", " + k + ", " + tieColumn(i);
+        if (probe_[i].prepare(
+                db_, "SELECT 1 FROM records WHERE " + k + " = ?1 AND pos <> ?2 LIMIT 1")
+            != SQLITE_OK)
+            return st::IoError;
+        // The key's index must be there: without it order and uniqueness would be lost.
+        Statement idx;
+        if (idx.prepare(db_,
+                "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND name = 'records_" + k + "'")
+                != SQLITE_OK
+            || sqlite3_step(idx.get()) != SQLITE_ROW)
+            return st::IoError;
+    }
+    for (size_t i = 0; i < def_.keys.size(); ++i) {
+        if (tieParameter_[i] == 0)
+            continue;
+        const std::string p = parameter(tieParameter_[i]);
+        cols += ", " + sequenceColumn(i);
+        params += ", " + p;
+        sets += ", " + sequenceColumn(i) + " = " + p;
+    }
+    if (insert_.prepare(db_, "INSERT INTO records(" + cols + ") VALUES(" + params + ")")
+            != SQLITE_OK
+        || update_.prepare(db_, "UPDATE records SET " + sets + " WHERE pos = ?1") != SQLITE_OK
+        || delete_.prepare(db_, "DELETE FROM records WHERE pos = ?1") != SQLITE_OK
+        || byPosition_.prepare(db_, "SELECT " + fetch + " FROM records WHERE pos = ?1") != SQLITE_OK
+        || saveCounter_.prepare(db_, "INSERT OR REPLACE INTO counters(name, value) VALUES(?1, ?2)")
+            != SQLITE_OK
+        || loadCounters_.prepare(db_, "SELECT name, value FROM counters") != SQLITE_OK
+        || freePages_.prepare(db_, "PRAGMA freelist_count") != SQLITE_OK
+        || lastPositionQuery_.prepare(db_, "SELECT max(pos) FROM records") != SQLITE_OK)
+        return st::IoError;
+    return loadCounters();
+}
+
+int16_t StoreFile::liveFigures(LiveFigures& out)
+{
+    if (!inBundle_) {
+        // Another process may have written since: the committed counters are the truth.
+        if (int16_t s = loadCounters())
+            return s;
+    }
+    out.records = records_;
+    out.keyValues = values_;
+    sqlite3_stmt* s = freePages_.get();
+    int rc = sqlite3_step(s);
+    int64_t free = rc == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
+    sqlite3_reset(s);
+    if (rc != SQLITE_ROW)
+        return statusOf(rc);
+    out.unusedPages = static_cast<uint16_t>(std::min<int64_t>(free, 0xffff));
+    return st::Success;
+}
+
+std::unique_ptr<Cursor> StoreFile::newCursor()
+{
+    auto c = std::make_unique<StoreCursor>();
+    cursors_.push_back(c.get());
+    return c;
+}
+
+void StoreFile::releaseCursor(Cursor& cursor)
+{
+    std::erase(cursors_, &static_cast<StoreCursor&>(cursor));
+}
+
+int16_t StoreFile::probe(
+    size_t keyIndex, const std::vector<uint8_t>& value, int64_t except, bool& found)
+{
+    sqlite3_stmt* p = probe_[keyIndex].get();
+    sqlite3_bind_blob(p, 1, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(p, 2, except);
+    const int rc = sqlite3_step(p);
+    sqlite3_reset(p);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return statusOf(rc, db_);
+    found = rc == SQLITE_ROW;
+    return st::Success;
+}
+
+// The highest value an autoincrement key holds now, from the records at both ends of its order
+// (a descending key keeps its highest value first).
+int16_t StoreFile::recomputeHighest(size_t keyIndex)
+{
+    Statement& q = highestQuery_[keyIndex];
+    const std::string k = keyColumn(keyIndex);
+    if (!q
+        && q.prepare(db_,
+               "SELECT data FROM (SELECT data FROM records WHERE " + k + " IS NOT NULL ORDER BY "
+                   + k + " LIMIT 1) UNION ALL SELECT data FROM (SELECT data FROM records WHERE " + k
+                   + " IS NOT NULL ORDER BY " + k + " DESC LIMIT 1)")
+            != SQLITE_OK)
+        return st::IoError;
+    const Segment& seg = def_.keys[keyIndex].segments.front();
+    int64_t highest = 0;
+    int rc;
+    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
+        const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(q.get(), 0));
+        const int n = sqlite3_column_bytes(q.get(), 0);
+        if (data && n >= seg.position - 1 + seg.length)
+            highest = std::max(highest, readSigned(data + seg.position - 1, seg.length));
+    }
+    sqlite3_reset(q.get());
+    if (rc != SQLITE_DONE)
+        return statusOf(rc, db_);
+    highest_[keyIndex] = highest;
+    return st::Success;
+}
+
+int16_t StoreFile::unchangedSince(const StoreCursor& c)
+{
+    const int16_t s = fetch(c.pos);
+    if (s == st::InvalidRecordAddress)
+        return st::Conflict; // deleted meanwhile
+    if (s != st::Success)
+        return s;
+    return fetched_.data == c.record ? st::Success : st::Conflict;
+}
 
 int16_t StoreFile::insert(
     Cursor& cursor, uint8_t* record, uint16_t length, int keyIndex, uint8_t* keyValue)
 {
     auto& c = static_cast<StoreCursor&>(cursor);
-    if (!writable_)
-        return st::AccessDenied;
-    if (deferred_ != st::Success) {
-        int16_t s = deferred_;
-        deferred_ = st::Success;
+    if (int16_t s = startWrite())
         return s;
-    }
-    if (!inBundle_) {
-        if (int16_t s = beginBundle())
-            return s;
-    }
 
     // Autoincrement keys whose value is zero get the highest value + 1, in a copy of the
     // record: the caller's record changes only once it is stored.
@@ -72,15 +273,20 @@ int16_t StoreFile::insert(
         assigned = true;
     }
 
+    // Positions are never given twice: a record deleted at the end does not lend its own.
+    const int64_t pos = lastPosition_ + 1;
     sqlite3_stmt* ins = insert_.get();
-    sqlite3_bind_blob(ins, 1, stored, length, SQLITE_STATIC);
+    sqlite3_bind_int64(ins, PositionParameter, pos);
+    sqlite3_bind_blob(ins, DataParameter, stored, length, SQLITE_STATIC);
     for (size_t i = 0; i < def_.keys.size(); ++i) {
         keyNull_[i] = !codecs_[i].encode(stored, length, encoded_[i]);
         if (keyNull_[i])
-            sqlite3_bind_null(ins, static_cast<int>(i) + 2);
+            sqlite3_bind_null(ins, keyParameter(i));
         else
-            sqlite3_bind_blob(ins, static_cast<int>(i) + 2, encoded_[i].data(),
+            sqlite3_bind_blob(ins, keyParameter(i), encoded_[i].data(),
                 static_cast<int>(encoded_[i].size()), SQLITE_STATIC);
+        if (tieParameter_[i])
+            sqlite3_bind_int64(ins, tieParameter_[i], pos);
     }
     // A key with duplicates gains a distinct value only when the value is not there yet.
     std::array<bool, MaxKeys> newValue {};
@@ -93,19 +299,14 @@ int16_t StoreFile::insert(
         }
         if (known_[i].contains(encoded_[i]))
             continue;
-        sqlite3_stmt* p = probe_[i].get();
-        sqlite3_bind_blob(
-            p, 1, encoded_[i].data(), static_cast<int>(encoded_[i].size()), SQLITE_STATIC);
-        int rc = sqlite3_step(p);
-        sqlite3_reset(p);
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        bool found = false;
+        if (int16_t failed = probe(i, encoded_[i], 0, found)) {
             sqlite3_clear_bindings(ins);
-            const int16_t failed = statusOf(rc, db_);
             if (sqlite3_get_autocommit(db_))
-                abandonBundle();
+                abandonBundle(failed);
             return failed;
         }
-        newValue[i] = rc == SQLITE_DONE;
+        newValue[i] = !found;
     }
 
     int rc = sqlite3_step(ins);
@@ -115,20 +316,25 @@ int16_t StoreFile::insert(
     if (rc != SQLITE_DONE) {
         const int16_t failed = statusOf(rc, db_);
         if (sqlite3_get_autocommit(db_))
-            abandonBundle();
+            abandonBundle(failed);
         return failed;
     }
 
+    lastPosition_ = pos;
     ++records_;
+    physicalRanks_.noteInserted({nullptr, 0, pos});
     for (size_t i = 0; i < def_.keys.size(); ++i) {
         if (newValue[i])
             ++values_[i];
-        if (def_.keys[i].duplicates() && !keyNull_[i])
+        if (keyNull_[i])
+            continue;
+        if (def_.keys[i].duplicates())
             known_[i].add(encoded_[i]);
-        if (isAutoincrement(def_.keys[i]) && !keyNull_[i]) {
+        if (isAutoincrement(def_.keys[i])) {
             const Segment& s = def_.keys[i].segments.front();
             highest_[i] = std::max(highest_[i], readSigned(stored + s.position - 1, s.length));
         }
+        keyRanks_[i].noteInserted({encoded_[i].data(), encoded_[i].size(), pos});
     }
     if (assigned) {
         // Hand the assigned values back to the caller.
@@ -139,28 +345,205 @@ int16_t StoreFile::insert(
             std::memcpy(record + s.position - 1, record_.data() + s.position - 1, s.length);
         }
     }
-    int64_t pos = sqlite3_last_insert_rowid(db_);
+    makeCurrent(c, pos, stored, length);
     if (keyIndex >= 0) {
-        c.pos = pos;
-        c.hasCurrent = true;
+        c.wholeValue = false;
         if (keyNull_[keyIndex]) {
             c.keyIndex = -1; // the record is not in that key's order
         } else {
             c.keyIndex = keyIndex;
             c.key.assign(encoded_[keyIndex].begin(), encoded_[keyIndex].end());
+            c.tie = pos;
+            c.keyPos = pos;
         }
         if (keyValue)
             codecs_[keyIndex].extractValue(stored, length, keyValue);
     }
+    finishWrite();
+    return st::Success;
+}
 
-    // The record is stored: whatever becomes of the commit it starts, this Insert succeeded. A
-    // busy commit leaves the bundle pending for a later call; one that fails for real drops the
-    // bundle, and the next call on the file hears of it.
-    if (++bundleOps_ >= BundleMaxOperations) {
-        int16_t s = commit();
-        if (s != st::Success && s != st::FileInUse)
-            deferred_ = s;
+int16_t StoreFile::update(
+    Cursor& cursor, const uint8_t* record, uint16_t length, int keyIndex, uint8_t* keyValue)
+{
+    auto& c = static_cast<StoreCursor&>(cursor);
+    if (!c.hasCurrent)
+        return st::InvalidPositioning;
+    if (int16_t s = startWrite())
+        return s;
+    // Within the bundle no other process writes: what is checked here still holds at the UPDATE.
+    if (int16_t s = unchangedSince(c))
+        return s;
+    const Fetched& old = fetched_;
+    const size_t keys = def_.keys.size();
+    // A key changes when its encoded value does: a change that sorts equal is none.
+    std::array<bool, MaxKeys> changed {};
+    for (size_t i = 0; i < keys; ++i) {
+        keyNull_[i] = !codecs_[i].encode(record, length, encoded_[i]);
+        changed[i]
+            = keyNull_[i] != bool(old.null[i]) || (!keyNull_[i] && encoded_[i] != old.keys[i]);
     }
+    for (size_t i = 0; i < keys; ++i) {
+        if (changed[i] && !def_.keys[i].modifiable())
+            return st::ModifiableKeyValue;
+    }
+    // Distinct values before and after, asked before the record moves: the probes leave it out.
+    std::array<bool, MaxKeys> oldGoes {}, newComes {};
+    for (size_t i = 0; i < keys; ++i) {
+        if (!changed[i])
+            continue;
+        bool found = false;
+        if (!keyNull_[i]) {
+            if (int16_t s = probe(i, encoded_[i], c.pos, found))
+                return s;
+            if (found && !def_.keys[i].duplicates())
+                return st::DuplicateKey;
+            newComes[i] = !found;
+        }
+        if (!old.null[i]) {
+            if (!def_.keys[i].duplicates()) {
+                oldGoes[i] = true;
+            } else {
+                if (int16_t s = probe(i, old.keys[i], c.pos, found))
+                    return s;
+                oldGoes[i] = !found;
+            }
+        }
+    }
+
+    // A value taken anew goes last among its equals.
+    std::array<int64_t, MaxKeys> ties {};
+    int64_t last = lastPosition_;
+    sqlite3_stmt* up = update_.get();
+    sqlite3_bind_int64(up, PositionParameter, c.pos);
+    sqlite3_bind_blob(up, DataParameter, record, length, SQLITE_STATIC);
+    for (size_t i = 0; i < keys; ++i) {
+        if (keyNull_[i])
+            sqlite3_bind_null(up, keyParameter(i));
+        else
+            sqlite3_bind_blob(up, keyParameter(i), encoded_[i].data(),
+                static_cast<int>(encoded_[i].size()), SQLITE_STATIC);
+        ties[i] = changed[i] && tieParameter_[i] ? ++last : old.ties[i];
+        if (tieParameter_[i])
+            sqlite3_bind_int64(up, tieParameter_[i], ties[i]);
+    }
+    int rc = sqlite3_step(up);
+    sqlite3_reset(up);
+    sqlite3_clear_bindings(up);
+    ++generation_;
+    if (rc != SQLITE_DONE) {
+        const int16_t failed = statusOf(rc, db_);
+        if (sqlite3_get_autocommit(db_))
+            abandonBundle(failed);
+        return failed;
+    }
+
+    lastPosition_ = last;
+    for (size_t i = 0; i < keys; ++i) {
+        if (!changed[i])
+            continue;
+        if (oldGoes[i]) {
+            --values_[i];
+            known_[i].clear();
+        }
+        if (newComes[i])
+            ++values_[i];
+        if (!old.null[i])
+            keyRanks_[i].noteDeleted({old.keys[i].data(), old.keys[i].size(), old.ties[i]});
+        if (!keyNull_[i])
+            keyRanks_[i].noteInserted({encoded_[i].data(), encoded_[i].size(), ties[i]});
+        if (isAutoincrement(def_.keys[i])) {
+            if (int16_t s = recomputeHighest(i))
+                deferred_ = s;
+        }
+    }
+
+    if (keyIndex >= 0 && keyNull_[keyIndex]) {
+        // Gone from the key: a position there stays at its old place, as after a Delete; a block
+        // positioned otherwise has none on that key.
+        if (c.keyIndex == keyIndex && !old.null[size_t(keyIndex)]) {
+            c.key = old.keys[size_t(keyIndex)];
+            c.tie = old.ties[size_t(keyIndex)];
+            c.keyPos = c.pos;
+            c.wholeValue = false;
+        } else {
+            c.keyIndex = -1;
+        }
+    } else if (keyIndex >= 0) {
+        c.keyIndex = keyIndex;
+        c.key.assign(encoded_[keyIndex].begin(), encoded_[keyIndex].end());
+        c.tie = ties[keyIndex];
+        c.keyPos = c.pos;
+        c.wholeValue = false;
+    }
+    if (keyIndex >= 0 && keyValue)
+        codecs_[keyIndex].extractValue(record, length, keyValue);
+    c.record.assign(record, record + length);
+    c.currentSince = generation_;
+    finishWrite();
+    return st::Success;
+}
+
+int16_t StoreFile::remove(Cursor& cursor, int keyIndex)
+{
+    auto& c = static_cast<StoreCursor&>(cursor);
+    if (!c.hasCurrent)
+        return st::InvalidPositioning;
+    if (int16_t s = startWrite())
+        return s;
+    if (int16_t s = unchangedSince(c))
+        return s;
+    const Fetched& old = fetched_;
+    sqlite3_stmt* del = delete_.get();
+    sqlite3_bind_int64(del, 1, c.pos);
+    int rc = sqlite3_step(del);
+    sqlite3_reset(del);
+    ++generation_;
+    if (rc != SQLITE_DONE) {
+        const int16_t failed = statusOf(rc, db_);
+        if (sqlite3_get_autocommit(db_))
+            abandonBundle(failed);
+        return failed;
+    }
+
+    --records_;
+    physicalRanks_.noteDeleted({nullptr, 0, c.pos});
+    for (size_t i = 0; i < def_.keys.size(); ++i) {
+        if (old.null[i])
+            continue;
+        bool found = false;
+        if (def_.keys[i].duplicates()) {
+            if (int16_t s = probe(i, old.keys[i], c.pos, found))
+                deferred_ = s; // the record is gone; the count is told wrong next time
+        }
+        if (!found) {
+            --values_[i];
+            known_[i].clear();
+        }
+        keyRanks_[i].noteDeleted({old.keys[i].data(), old.keys[i].size(), old.ties[i]});
+        if (isAutoincrement(def_.keys[i])) {
+            if (int16_t s = recomputeHighest(i))
+                deferred_ = s;
+        }
+    }
+
+    // The neighbours of the deleted record's own place stay: Get Next, Get Previous, Step Next
+    // and Step Previous go on from there.
+    c.hasCurrent = false;
+    c.physical = c.pos;
+    c.hasPhysical = true;
+    if (keyIndex >= 0) {
+        c.wholeValue = false;
+        if (old.null[size_t(keyIndex)]) {
+            c.keyIndex = -1;
+        } else {
+            c.keyIndex = keyIndex;
+            c.key = old.keys[size_t(keyIndex)];
+            c.tie = old.ties[size_t(keyIndex)];
+            c.keyPos = c.pos;
+        }
+    }
+    finishWrite();
     return st::Success;
 }
 
@@ -223,212 +606,6 @@ size_t KnownValues::slotOf(const std::vector<uint8_t>& value, bool& found) const
     }
 }
 
-namespace {
-
-// SQLite's file change counter: a big-endian word in the database header that every commit of
-// a rollback-journal database raises.
-constexpr uint64_t ChangeCounterOffset = 24;
-
-} // namespace
-
-bool StoreFile::changeCount(uint32_t& out) const
-{
-    uint8_t b[4];
-    if (!file_.isOpen() || !file_.readAt(ChangeCounterOffset, b, sizeof b))
-        return false;
-    out = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
-    return true;
-}
-
-// What the cursor read ahead along `order` still shows the file: this connection has not
-// written since, and no commit has happened (during a bundle of its own no one else can
-// commit). Reading the counter takes no lock: a commit raises it before it writes any other page,
-// and reads always begin after the counter was taken, so an unchanged counter means nothing
-// was committed since the records were read.
-bool StoreFile::readAheadValid(const StoreCursor& c, int order) const
-{
-    if (c.ahead.order != order || c.ahead.generation != generation_)
-        return false;
-    if (inBundle_)
-        return true;
-    uint32_t now = 0;
-    return changeCount(now) && now == c.ahead.changeCount;
-}
-
-// Reads ahead with `s` (bound, not yet stepped) and resets it: the shared lock it took is let go
-// before the call returns.
-int16_t StoreFile::readAhead(StoreCursor& c, sqlite3_stmt* s, int order)
-{
-    ReadAhead& a = c.ahead;
-    const size_t records = a.order == order && a.generation == generation_
-        ? std::min(a.records * 2, ReadAhead::MostRecords)
-        : ReadAhead::FirstRecords;
-    a.drop();
-    a.records = records;
-    if (!changeCount(a.changeCount))
-        a.changeCount = 0;
-    int rc = SQLITE_DONE;
-    while (a.entries.size() < records && a.bytes.size() < ReadAhead::MaxBytes
-        && (rc = sqlite3_step(s)) == SQLITE_ROW) {
-        const void* data = sqlite3_column_blob(s, 1);
-        const int n = sqlite3_column_bytes(s, 1);
-        const void* key = order >= 0 ? sqlite3_column_blob(s, 2) : nullptr;
-        const int keyBytes = order >= 0 ? sqlite3_column_bytes(s, 2) : 0;
-        if (n > 0xffff || (n > 0 && !data) || (keyBytes > 0 && !key)) {
-            sqlite3_reset(s);
-            a.drop();
-            return st::IoError; // no record of ours is that long: the file is damaged
-        }
-        ReadAhead::Entry e {sqlite3_column_int64(s, 0), static_cast<uint32_t>(a.bytes.size()),
-            static_cast<uint32_t>(n), static_cast<uint32_t>(a.bytes.size() + n),
-            static_cast<uint32_t>(keyBytes)};
-        a.bytes.insert(a.bytes.end(), static_cast<const uint8_t*>(data),
-            static_cast<const uint8_t*>(data) + n);
-        a.bytes.insert(a.bytes.end(), static_cast<const uint8_t*>(key),
-            static_cast<const uint8_t*>(key) + keyBytes);
-        a.entries.push_back(e);
-    }
-    const bool full = a.entries.size() >= records || a.bytes.size() >= ReadAhead::MaxBytes;
-    if (!full && rc != SQLITE_DONE) {
-        sqlite3_reset(s);
-        a.drop();
-        const int16_t failed = statusOf(rc, db_);
-        return failed == st::Success ? st::IoError : failed;
-    }
-    sqlite3_reset(s);
-    a.end = !full;
-    a.order = order;
-    a.generation = generation_;
-    a.next = 0;
-    return st::Success;
-}
-
-// Hands the cursor's next read-ahead record to the caller and makes it the current record.
-int16_t StoreFile::deliver(StoreCursor& c, ReadTarget& t)
-{
-    ReadAhead& a = c.ahead;
-    const ReadAhead::Entry& e = a.entries[a.next++];
-    const uint8_t* data = a.bytes.data() + e.data;
-    t.length = static_cast<uint16_t>(e.dataLength);
-    std::memcpy(t.data, data, std::min<size_t>(e.dataLength, t.capacity));
-    c.pos = e.pos;
-    c.hasCurrent = true;
-    if (a.order >= 0) {
-        c.key.assign(a.bytes.data() + e.key, a.bytes.data() + e.key + e.keyLength);
-        if (t.keyValue)
-            codecs_[a.order].extractValue(data, e.dataLength, t.keyValue);
-    }
-    return e.dataLength > t.capacity ? st::DataBufferTooShort : st::Success;
-}
-
-// The first record of a walk: `s` seeks its start. Nothing found: 9 and no position.
-int16_t StoreFile::walkFirst(StoreCursor& c, sqlite3_stmt* s, int order, ReadTarget& t)
-{
-    c.ahead.drop();
-    c.keyIndex = -1;
-    c.hasCurrent = false;
-    if (int16_t failed = readAhead(c, s, order))
-        return failed;
-    if (c.ahead.entries.empty())
-        return st::EndOfFile;
-    c.keyIndex = order;
-    return deliver(c, t);
-}
-
-// The next record of a walk from what was read ahead, while that still holds: true when it
-// answered (`status` set). At the end: 9, and the position stays on the last record.
-bool StoreFile::nextReadAhead(StoreCursor& c, int order, ReadTarget& t, int16_t& status)
-{
-    if (!readAheadValid(c, order))
-        return false;
-    if (c.ahead.next < c.ahead.entries.size())
-        status = deliver(c, t);
-    else if (c.ahead.end)
-        status = st::EndOfFile;
-    else
-        return false;
-    return true;
-}
-
-// The next record of a walk sought again by `after` (bound to the current record). At the end:
-// 9, and the position stays on the last record, so that a further call answers 9 again (or
-// finds what was added since).
-int16_t StoreFile::walkNext(StoreCursor& c, sqlite3_stmt* after, int order, ReadTarget& t)
-{
-    if (int16_t failed = readAhead(c, after, order))
-        return failed;
-    if (c.ahead.entries.empty())
-        return st::EndOfFile;
-    return deliver(c, t);
-}
-
-int16_t StoreFile::getFirst(Cursor& cursor, int keyIndex, ReadTarget& target)
-{
-    auto& c = static_cast<StoreCursor&>(cursor);
-    Statement& q = c.first[keyIndex];
-    if (!q) {
-        const std::string k = keyColumn(keyIndex);
-        if (q.prepare(db_,
-                "SELECT pos, data, " + k + " FROM records WHERE " + k + " IS NOT NULL ORDER BY " + k
-                    + ", pos")
-            != SQLITE_OK)
-            return st::IoError;
-    }
-    return walkFirst(c, q.get(), keyIndex, target);
-}
-
-int16_t StoreFile::getNext(Cursor& cursor, ReadTarget& target)
-{
-    auto& c = static_cast<StoreCursor&>(cursor);
-    const int keyIndex = c.keyIndex;
-    int16_t status;
-    if (nextReadAhead(c, keyIndex, target, status))
-        return status;
-    // Resume after the current record: same key value and a later position, or a higher key.
-    Statement& q = c.after[keyIndex];
-    if (!q) {
-        const std::string k = keyColumn(keyIndex);
-        const std::string where = def_.keys[keyIndex].duplicates()
-            ? k + " >= ?1 AND (" + k + " > ?1 OR pos > ?2)"
-            : k + " > ?1";
-        if (q.prepare(db_,
-                "SELECT pos, data, " + k + " FROM records WHERE " + where + " ORDER BY " + k
-                    + ", pos")
-            != SQLITE_OK)
-            return st::IoError;
-    }
-    sqlite3_bind_blob(q.get(), 1, c.key.data(), static_cast<int>(c.key.size()), SQLITE_TRANSIENT);
-    if (def_.keys[keyIndex].duplicates())
-        sqlite3_bind_int64(q.get(), 2, c.pos);
-    return walkNext(c, q.get(), keyIndex, target);
-}
-
-int16_t StoreFile::stepFirst(Cursor& cursor, ReadTarget& target)
-{
-    auto& c = static_cast<StoreCursor&>(cursor);
-    if (!c.stepFirst
-        && c.stepFirst.prepare(db_, "SELECT pos, data FROM records ORDER BY pos") != SQLITE_OK)
-        return st::IoError;
-    return walkFirst(c, c.stepFirst.get(), -1, target);
-}
-
-int16_t StoreFile::stepNext(Cursor& cursor, ReadTarget& target)
-{
-    auto& c = static_cast<StoreCursor&>(cursor);
-    if (!c.hasCurrent)
-        return st::InvalidPositioning;
-    c.keyIndex = -1;
-    int16_t status;
-    if (nextReadAhead(c, -1, target, status))
-        return status;
-    if (!c.stepAfter
-        && c.stepAfter.prepare(db_, "SELECT pos, data FROM records WHERE pos > ?1 ORDER BY pos")
-            != SQLITE_OK)
-        return st::IoError;
-    sqlite3_bind_int64(c.stepAfter.get(), 1, c.pos);
-    return walkNext(c, c.stepAfter.get(), -1, target);
-}
-
 } // namespace recman::store
 
 namespace recman {
@@ -465,10 +642,28 @@ void removeDeadJournal(sqlite3* db, const std::string& path)
     sqlite3_busy_timeout(db, BusyTimeoutMs);
 }
 
+// A single integer the statement `sql` answers.
+int queryInt(sqlite3* db, const char* sql, int64_t& out)
+{
+    sqlite3_stmt* s = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(s);
+        if (rc == SQLITE_ROW) {
+            out = sqlite3_column_int64(s, 0);
+            rc = SQLITE_OK;
+        } else if (rc == SQLITE_DONE) {
+            rc = SQLITE_CORRUPT;
+        }
+    }
+    sqlite3_finalize(s);
+    return rc;
+}
+
 } // namespace
 
-std::unique_ptr<DataFile> openStore(
-    const std::string& path, bool writable, const posix::OpenFileLock& lock, int16_t& status)
+std::unique_ptr<DataFile> openStore(const std::string& path, bool writable, bool alone,
+    const posix::OpenFileLock& lock, int16_t& status)
 {
     sqlite3* db = nullptr;
     int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
@@ -486,6 +681,11 @@ std::unique_ptr<DataFile> openStore(
     if (rc == SQLITE_OK && writable)
         removeDeadJournal(db, path);
 
+    int64_t version = 0;
+    if (rc == SQLITE_OK)
+        rc = queryInt(db, "PRAGMA user_version", version);
+    if (rc == SQLITE_OK && (version < FirstFormatVersion || version > FormatVersion))
+        rc = SQLITE_CORRUPT;
     std::vector<uint8_t> image;
     if (rc == SQLITE_OK) {
         sqlite3_stmt* s = nullptr;
@@ -513,7 +713,11 @@ std::unique_ptr<DataFile> openStore(
         status = primaryCode(rc) == SQLITE_BUSY ? st::FileInUse : st::IoError;
         return nullptr;
     }
-    auto file = std::make_unique<StoreFile>(db, std::move(def), writable, lock);
+    int current = int(version);
+    // A file that cannot be brought up to date now (a full disk) is used as it is.
+    if (writable && alone && current < FormatVersion)
+        upgradeStore(db, def, current);
+    auto file = std::make_unique<StoreFile>(db, std::move(def), current, writable, lock);
     status = file->init();
     if (status != st::Success)
         return nullptr;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -468,7 +469,7 @@ TEST_F(WinBtrTest, CallByKeyPlacesTheKeyOrRefuses)
 {
     TWinBtr file;
     openFile(file, 12, 2);
-    EXPECT_EQ(file.CallByKey(btr::op::GetFirst, nullptr, 4, 1), btr::status::KeyNotGiven);
+    EXPECT_EQ(file.CallByKey(btr::op::GetFirst, nullptr, 4, 1), btr::status::InvalidKeyPath);
     std::array<uint8_t, 200> key {};
     key.fill('k');
     EXPECT_EQ(
@@ -522,6 +523,135 @@ TEST_F(WinBtrTest, DestroyClosesAnOpenFile)
         TWinBtr file;
     }
     EXPECT_TRUE(fake::calls().empty());
+}
+
+// Each browsing, update and transaction call: the operation, key number, data offered and the
+// argument it places in the data buffer, in and out of UseStep.
+TEST_F(WinBtrTest, BrowsingCallsSendTheirOperationKeyAndArgument)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<int16_t(TWinBtr&)> call;
+        bool useStep;
+        uint16_t op;
+        uint8_t keyNumber;
+        uint16_t offered;
+        std::vector<uint8_t> dataIn; // the first bytes sent, when they carry an argument
+    };
+    const uint8_t key[] = {'A', 'B', 'C'};
+    const uint8_t noKey = 0xFF;
+    const Case cases[] = {
+        {"GetLast", [](TWinBtr& f) { return f.GetLast(); }, false, 13, 2, 12, {}},
+        {"GetLast stepping", [](TWinBtr& f) { return f.GetLast(); }, true, 34, 2, 12, {}},
+        {"GetPrevious", [](TWinBtr& f) { return f.GetPrevious(); }, false, 7, 2, 12, {}},
+        {"GetPrevious stepping", [](TWinBtr& f) { return f.GetPrevious(); }, true, 35, 2, 12, {}},
+        {"StepFirst", [](TWinBtr& f) { return f.StepFirst(); }, false, 33, 2, 12, {}},
+        {"StepNext", [](TWinBtr& f) { return f.StepNext(); }, false, 24, 2, 12, {}},
+        {"StepLast", [](TWinBtr& f) { return f.StepLast(); }, false, 34, 2, 12, {}},
+        {"StepPrevious", [](TWinBtr& f) { return f.StepPrevious(); }, false, 35, 2, 12, {}},
+        {"GetEqual", [&](TWinBtr& f) { return f.GetEqual(key, 3); }, false, 5, 2, 12, {}},
+        {"GetGreater", [&](TWinBtr& f) { return f.GetGreater(key, 3); }, false, 8, 2, 12, {}},
+        {"GetGreaterOrEqual", [&](TWinBtr& f) { return f.GetGreaterOrEqual(key, 3); }, false, 9, 2,
+            12, {}},
+        {"GetLess", [&](TWinBtr& f) { return f.GetLess(key, 3); }, false, 10, 2, 12, {}},
+        {"GetLessOrEqual", [&](TWinBtr& f) { return f.GetLessOrEqual(key, 3); }, false, 11, 2, 12,
+            {}},
+        {"GetEqual on KeyBuffer", [](TWinBtr& f) { return f.GetEqual(); }, false, 5, 2, 12, {}},
+        {"GetKey", [](TWinBtr& f) { return f.GetKey(btr::op::GetFirst); }, false, 62, 2, 12, {}},
+        {"GetDirect", [](TWinBtr& f) { return f.GetDirect(0x01020304); }, false, 23, 2, 12,
+            {4, 3, 2, 1}},
+        {"GetDirect stepping", [](TWinBtr& f) { return f.GetDirect(7); }, true, 23, noKey, 12,
+            {7, 0, 0, 0}},
+        {"GetByPercentage", [](TWinBtr& f) { return f.GetByPercentage(5000); }, false, 44, 2, 12,
+            {0x88, 0x13}},
+        {"GetByPercentage stepping", [](TWinBtr& f) { return f.GetByPercentage(10000); }, true, 44,
+            noKey, 12, {0x10, 0x27}},
+        {"FindPercentage by key",
+            [](TWinBtr& f) {
+                uint16_t p = 0;
+                return f.FindPercentage(p);
+            },
+            false, 45, 2, 4, {}},
+        {"FindPercentage by position",
+            [](TWinBtr& f) {
+                uint16_t p = 0;
+                return f.FindPercentage(0x0A0B, p);
+            },
+            false, 45, noKey, 4, {0x0B, 0x0A, 0, 0}},
+        {"Update", [](TWinBtr& f) { return f.Update(); }, false, 3, 2, 12, {}},
+        {"Delete", [](TWinBtr& f) { return f.Delete(); }, false, 4, 2, 12, {}},
+        {"BeginTransaction", [](TWinBtr& f) { return f.BeginTransaction(); }, false, 19, 0, 4, {}},
+        {"EndTransaction", [](TWinBtr& f) { return f.EndTransaction(); }, false, 20, 0, 4, {}},
+        {"AbortTransaction", [](TWinBtr& f) { return f.AbortTransaction(); }, false, 21, 0, 4, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TWinBtr file;
+        openFile(file, 12, 2);
+        file.KeyNumber = 2;
+        file.UseStep = c.useStep;
+        EXPECT_EQ(c.call(file), 0);
+        ASSERT_EQ(fake::calls().size(), 1u);
+        const fake::Call& sent = fake::calls()[0];
+        EXPECT_EQ(sent.op, c.op);
+        EXPECT_EQ(sent.keyNumber, c.keyNumber);
+        EXPECT_EQ(sent.offeredLength, c.offered);
+        EXPECT_EQ(file.KeyNumber, 2) << "the object's key number stays";
+        ASSERT_GE(sent.dataIn.size(), c.dataIn.size());
+        EXPECT_TRUE(std::equal(c.dataIn.begin(), c.dataIn.end(), sent.dataIn.begin()));
+        EXPECT_EQ(file.LastOp, c.op);
+        fake::reset();
+    }
+}
+
+TEST_F(WinBtrTest, GetsByValuePlaceTheKeyOrRefuseWithoutACall)
+{
+    TWinBtr file;
+    openFile(file, 12, 2);
+    const std::vector<uint8_t> key(255, 'k');
+    EXPECT_EQ(file.GetGreaterOrEqual(key.data(), 255), 0);
+    ASSERT_EQ(fake::calls().size(), 1u);
+    EXPECT_EQ(fake::calls()[0].key, std::string(255, 'k')) << "a key of 255 bytes fits";
+    fake::reset();
+    EXPECT_EQ(file.GetGreaterOrEqual(nullptr, 4), btr::status::InvalidKeyPath);
+    EXPECT_EQ(file.GetEqual(key.data(), 256), btr::status::KeyBufferTooShort);
+    EXPECT_TRUE(fake::calls().empty());
+}
+
+TEST_F(WinBtrTest, GetKeyLeavesTheRecordBufferAlone)
+{
+    TWinBtr file;
+    openFile(file, 12, 2);
+    std::fill(file.Buffer, file.Buffer + 12, 0x5A);
+    fake::script(fake::Reply {0, {}, 0}); // no data, length 0
+    EXPECT_EQ(file.GetKey(btr::op::GetNext), 0);
+    EXPECT_EQ(fake::calls()[0].op, btr::op::GetNext + btr::op::KeyOnly);
+    EXPECT_TRUE(std::all_of(file.Buffer, file.Buffer + 12, [](uint8_t b) { return b == 0x5A; }));
+    EXPECT_EQ(file.ReturnedLength, 0);
+}
+
+TEST_F(WinBtrTest, FindPercentageReadsWhatComesBack)
+{
+    TWinBtr file;
+    openFile(file, 12, 2);
+    uint16_t percent = 99;
+    fake::script(fake::Reply {0, {0x10, 0x27, 0, 0}, 4});
+    EXPECT_EQ(file.FindPercentage(percent), 0);
+    EXPECT_EQ(percent, 10000);
+    fake::script(fake::Reply {btr::status::KeyNotFound, {0x10, 0x27, 0, 0}, 4});
+    EXPECT_EQ(file.FindPercentage(percent), btr::status::KeyNotFound);
+    EXPECT_EQ(percent, 0);
+    // A file without keys: the current record's place in physical order.
+    fake::reset();
+    file.UseStep = true;
+    fake::script(fake::Reply {0, {9, 0, 0, 0}, 4}); // Get Position
+    fake::script(fake::Reply {0, {0x88, 0x13, 0, 0}, 4});
+    EXPECT_EQ(file.FindPercentage(percent), 0);
+    EXPECT_EQ(percent, 5000);
+    ASSERT_EQ(fake::calls().size(), 2u);
+    EXPECT_EQ(fake::calls()[1].keyNumber, 0xFF);
+    EXPECT_EQ(fake::calls()[1].dataIn, (std::vector<uint8_t> {9, 0, 0, 0}));
 }
 
 } // namespace

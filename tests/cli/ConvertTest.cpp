@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 using namespace clitest;
 
@@ -23,19 +27,19 @@ TEST_P(TypedConvert, ADictionarysTablesBecomeTypedTables)
     const std::string data = writeTypedDictionary(dir.path(), GetParam(), "data\\typed.btr",
         {testsupport::tableRecord(30, "Outside", "..\\OUT.BTR"),
             testsupport::tableRecord(31, "Missing", "NONE.BTR")});
-    const std::string db = dir.file("out/all.sqlite");
-    std::filesystem::create_directories(dir.file("out"));
+    ScratchDir out;
+    const std::string db = out.file("all.sqlite");
     const CliResult r = runCli({"convert", dir.path(), "--into", db});
-    EXPECT_EQ(r.status, 1) << r.err; // two tables failed, the typed one is done
-    EXPECT_EQ(r.out, data + " -> Typed: 3 records\n");
-    EXPECT_NE(r.err.find("varnok-cli: Cannot convert table Outside: its location '..\\OUT.BTR' "
-                         "points outside the dictionary's directory"),
-        std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("varnok-cli: Cannot convert table Missing: its location 'NONE.BTR' "
-                         "points nowhere"),
-        std::string::npos)
-        << r.err;
+    // Tables whose file is not there are listed; every file that is there is converted.
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+        "Converted: 1 file, 3 records\n  " + data
+            + " -> Typed: 3 records\nTables whose file is missing: 2 tables\n  table Outside: "
+              "its location '..\\OUT.BTR' points outside the dictionary's directory "
+            + dir.path()
+            + "\n  table Missing: its location 'NONE.BTR' points nowhere: no NONE.BTR in "
+            + dir.path() + "\nThe data dictionary: 3 files\n  " + dir.file("FILE.DDF") + "\n  "
+            + dir.file("FIELD.DDF") + "\n  " + dir.file("INDEX.DDF") + "\n");
     EXPECT_NE(r.err.find(": 2 values were not valid for their type; they are stored as 0x"),
         std::string::npos)
         << r.err;
@@ -80,6 +84,7 @@ INSTANTIATE_TEST_SUITE_P(Storages, TypedConvert,
 TEST(Convert, FilesWithoutADictionaryByTheirKeysAndFailuresGoOn)
 {
     ScratchDir dir;
+    ScratchDir out;
     createFile(dir.file("A.BTR"), twoKeyDefinition());
     insertRecords(dir.file("A.BTR"), {twoKeyRecord(1, "ONE"), twoKeyRecord(2, "ONE")});
     DefinitionImage v;
@@ -90,14 +95,16 @@ TEST(Convert, FilesWithoutADictionaryByTheirKeysAndFailuresGoOn)
     createFile(dir.file("b.dat"), v);
     insertRecords(dir.file("b.dat"), {Bytes {1, 0, 'a', 'b', 'c', 'd', 0xFF, 0xFE}});
     writeText(dir.file("notes.txt"), "not a data file");
-    const std::string db = dir.file("x.sqlite");
+    const std::string db = out.file("x.sqlite");
     CliResult r = runCli({"convert", dir.path(), "--into", db});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(
-        r.out, dir.file("A.BTR") + " -> A: 2 records\n" + dir.file("b.dat") + " -> b: 1 records\n");
-    EXPECT_NE(r.err.find(dir.file("notes.txt") + " is passed over: not a data file (status 30)."),
-        std::string::npos)
-        << r.err;
+    EXPECT_EQ(r.out,
+        "Converted: 2 files, 3 records\n  " + dir.file("A.BTR") + " -> A: 2 records\n  "
+            + dir.file("b.dat") + " -> b: 1 records\nNot record-manager files: 1 file\n  "
+            + dir.file("notes.txt")
+            + ": not a data file (status 30): too short for a control "
+              "record\n");
+    EXPECT_EQ(r.err, "");
     bool shell = false;
     const std::string got = sqliteShell(db,
         "SELECT key0, key1, hex(filler_25) = hex(zeroblob(26)) FROM A ORDER BY key0;\n"
@@ -119,6 +126,13 @@ TEST(Convert, FilesWithoutADictionaryByTheirKeysAndFailuresGoOn)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Cannot open the database " + dir.file("notes.txt")), std::string::npos)
         << r.err;
+    // A database inside a directory it reads is refused before anything is read or written.
+    r = runCli({"convert", dir.path(), "--into", dir.file("sub/in.sqlite")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+        "varnok-cli: The database " + dir.file("sub/in.sqlite") + " would be in " + dir.path()
+            + ", which convert reads and never writes into: choose one outside it.\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("sub")));
     EXPECT_EQ(fileText(dir.file("notes.txt")), "not a data file");
     // A Varnok data file is an SQLite database too, and is never written into.
     const Bytes before = statOf(dir.file("A.BTR"));
@@ -153,6 +167,175 @@ TEST(Convert, AUniqueKeyWhoseTextRepeatsGetsAPlainIndex)
     if (shell) {
         EXPECT_EQ(got, "2\nCREATE INDEX \"S_key0\" ON \"S\" (\"key0\")\n");
     }
+}
+
+// A directory as users bring it: a dictionary whose tables lead to a good file, a damaged one, one
+// of a feature Varnok does not read and one that is gone, and beside them a file the dictionary
+// does not name, a program's 4-byte state file and a text file.
+struct ApplicationDirectory
+{
+    ScratchDir dir;
+    ApplicationDirectory()
+    {
+        writeDataFile(dir.file("FILE.DDF"), Storage::RecordManager,
+            testsupport::fileDdfDefinition(),
+            {testsupport::tableRecord(1, "X$File", "FILE.DDF", 0x10),
+                testsupport::tableRecord(2, "Good", "GOOD.BTR"),
+                testsupport::tableRecord(3, "Broken", "BROKEN.DAT"),
+                testsupport::tableRecord(4, "Keyonly", "KEYONLY.DAT"),
+                testsupport::tableRecord(5, "Gone", "GONE.DAT")});
+        writeDataFile(dir.file("FIELD.DDF"), Storage::RecordManager,
+            testsupport::fieldDdfDefinition(), {testsupport::fieldRecord(1, 2, "Id", 1, 0, 4)});
+        writeDataFile(
+            dir.file("INDEX.DDF"), Storage::RecordManager, testsupport::indexDdfDefinition(), {});
+        createFile(dir.file("GOOD.BTR"), twoKeyDefinition());
+        insertRecords(dir.file("GOOD.BTR"), {twoKeyRecord(1, "one"), twoKeyRecord(2, "two")});
+        const std::vector<Bytes> records {twoKeyRecord(1, "one"), twoKeyRecord(2, "two")};
+        writeDamagedLegacyFile(dir.file("BROKEN.DAT"), twoKeyDefinition(), records);
+        writeKeyOnlyLegacyFile(dir.file("KEYONLY.DAT"), twoKeyDefinition(), records);
+        createFile(dir.file("EXTRA.BTR"), twoKeyDefinition());
+        insertRecords(dir.file("EXTRA.BTR"), {twoKeyRecord(7, "seven")});
+        writeText(dir.file("STATE.DAT"), std::string("\x01\x00\x00\x00", 4));
+        writeText(dir.file("README.TXT"), "Contracts 1994\r\n");
+    }
+
+    // Every file's name, size and time of last change.
+    std::string snapshot() const
+    {
+        std::string text;
+        std::vector<std::filesystem::path> paths;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            paths.push_back(entry.path());
+        std::sort(paths.begin(), paths.end());
+        for (const auto& p : paths) {
+            text += p.filename().string() + " " + std::to_string(std::filesystem::file_size(p))
+                + " "
+                + std::to_string(std::filesystem::last_write_time(p).time_since_epoch().count())
+                + "\n";
+        }
+        return text;
+    }
+};
+
+// The lines of `text` from the one that starts with `heading` to the next heading.
+std::string section(const std::string& text, const std::string& heading)
+{
+    const size_t at = text.find("\n" + heading);
+    if (at == std::string::npos && text.rfind(heading, 0) != 0)
+        return "(no " + heading + ")";
+    size_t start = at == std::string::npos ? 0 : at + 1;
+    size_t end = start;
+    do
+        end = text.find('\n', end) + 1;
+    while (end < text.size() && text.compare(end, 2, "  ") == 0);
+    return text.substr(start, end - start);
+}
+
+TEST(ConvertDirectory, EveryFileIsAccountedForAndNothingIsWrittenThere)
+{
+    ApplicationDirectory app;
+    const ScratchDir& dir = app.dir;
+    const std::string before = app.snapshot();
+    ScratchDir out;
+    const CliResult r = runCli({"convert", dir.path(), "--into", out.file("app.sqlite")});
+    // The damaged file and the one not read are failures; the gone table, the state file and the
+    // text file are not.
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(section(r.out, "Converted:"),
+        "Converted: 2 files, 3 records\n  " + dir.file("GOOD.BTR") + " -> Good: 2 records\n  "
+            + dir.file("EXTRA.BTR") + " -> EXTRA: 1 records\n")
+        << r.out;
+    EXPECT_EQ(section(r.out, "Damaged")
+                  .find("Damaged (varnok-cli recover may rescue their "
+                        "records): 1 file\n  "
+                      + dir.file("BROKEN.DAT") + ": I/O error (status 2): "),
+        0U)
+        << r.out;
+    EXPECT_EQ(section(r.out, "Not read")
+                  .find("Not read (a version or feature Varnok does not "
+                        "read): 1 file\n  "
+                      + dir.file("KEYONLY.DAT") + ": "),
+        0U)
+        << r.out;
+    EXPECT_NE(section(r.out, "Not read").find("key-only"), std::string::npos) << r.out;
+    EXPECT_EQ(section(r.out, "Tables whose file is missing"),
+        "Tables whose file is missing: 1 table\n  table Gone: its location 'GONE.DAT' points "
+        "nowhere: no GONE.DAT in "
+            + dir.path() + "\n");
+    const std::string others = section(r.out, "Not record-manager files");
+    EXPECT_EQ(others.find("Not record-manager files: 2 files\n  " + dir.file("README.TXT")), 0U)
+        << r.out;
+    EXPECT_NE(others.find("\n  " + dir.file("STATE.DAT") + ": not a data file (status 30)"),
+        std::string::npos)
+        << r.out;
+    EXPECT_EQ(section(r.out, "The data dictionary"),
+        "The data dictionary: 3 files\n  " + dir.file("FILE.DDF") + "\n  " + dir.file("FIELD.DDF")
+            + "\n  " + dir.file("INDEX.DDF") + "\n");
+    // Each failure also on standard error, in the window's words.
+    EXPECT_NE(r.err.find("varnok-cli: Cannot open " + dir.file("BROKEN.DAT")), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("varnok-cli: Cannot open " + dir.file("KEYONLY.DAT")), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("STATE.DAT"), std::string::npos) << r.err;
+    EXPECT_EQ(app.snapshot(), before);
+
+    bool shell = false;
+    const std::string got = sqliteShell(out.file("app.sqlite"),
+        "SELECT table_name, records FROM varnok_source ORDER BY 1;", &shell);
+    if (shell) {
+        EXPECT_EQ(got, "EXTRA|1\nGood|2\n");
+    }
+
+    // tables: the same account, the dictionary's tables first.
+    const CliResult t = runCli({"tables", dir.path()});
+    EXPECT_EQ(t.status, 1) << t.err;
+    EXPECT_EQ(section(t.out, "Read:"),
+        "Read: 1 file, 2 records\n  " + dir.file("GOOD.BTR") + " (Good): 2 records\n")
+        << t.out;
+    EXPECT_EQ(section(t.out, "Record-manager files the dictionary does not name"),
+        "Record-manager files the dictionary does not name: 1 file\n  " + dir.file("EXTRA.BTR")
+            + ": 1 records\n");
+    EXPECT_NE(section(t.out, "Damaged").find(dir.file("BROKEN.DAT") + " (Broken): I/O error"),
+        std::string::npos)
+        << t.out;
+    EXPECT_NE(section(t.out, "Not record-manager files").find("2 files"), std::string::npos);
+    const CliResult j = runCli({"tables", dir.path(), "--json"});
+    std::string outcomes;
+    std::istringstream lines(j.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto o = nlohmann::json::parse(line);
+        outcomes += (o["table"].is_null() ? std::string("-") : o["table"].get<std::string>()) + ":"
+            + o["outcome"].get<std::string>() + " ";
+    }
+    EXPECT_EQ(outcomes,
+        "Good:read Broken:damaged Keyonly:not read Gone:missing -:dictionary -:dictionary "
+        "-:dictionary -:not in the dictionary -:not a record-manager file -:not a record-manager "
+        "file ");
+    EXPECT_EQ(app.snapshot(), before);
+}
+
+TEST(ConvertDirectory, ADictionaryThatDoesNotReadLeavesTheFilesToTheirKeys)
+{
+    ApplicationDirectory app;
+    const ScratchDir& dir = app.dir;
+    writeText(dir.file("FIELD.DDF"), std::string(3000, '\x07'));
+    ScratchDir out;
+    const CliResult r = runCli({"convert", dir.path(), "--into", out.file("app.sqlite")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("varnok-cli: Cannot read the dictionary file " + dir.file("FIELD.DDF")),
+        std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("The files are converted by their keys."), std::string::npos) << r.err;
+    // Every record-manager file by its keys, the dictionary's readable ones too.
+    const std::string converted = section(r.out, "Converted:");
+    EXPECT_EQ(converted.find("Converted: 4 files, 8 records\n"), 0U) << r.out;
+    for (const char* name : {"EXTRA.BTR -> EXTRA: 1", "FILE.DDF -> FILE: 5", "GOOD.BTR -> GOOD: 2",
+             "INDEX.DDF -> INDEX: 0"})
+        EXPECT_NE(converted.find(name), std::string::npos) << name << "\n" << r.out;
+    EXPECT_NE(
+        section(r.out, "Not record-manager files").find(dir.file("FIELD.DDF")), std::string::npos)
+        << r.out;
+    EXPECT_EQ(section(r.out, "Tables whose file is missing"), "(no Tables whose file is missing)");
 }
 
 } // namespace

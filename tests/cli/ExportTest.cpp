@@ -53,8 +53,12 @@ TEST_P(TypedExport, CsvHasEveryValueAndCountsTheInvalidOnes)
     const CliResult r = runCli({"export", data});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, header() + joined(typedCsv()));
+    // M\x81ller reads as Müller in CP437 and CP850: the first.
     EXPECT_EQ(r.err,
         "varnok-cli: " + data
+            + ": text read as CP437 (guessed from 187 bytes of names and text, 1 of them outside "
+              "ASCII; choose another with --encoding NAME)\nvarnok-cli: "
+            + data
             + ": 2 values were not valid for their type; they are written as 0x and their bytes "
               "in hex.\n");
 
@@ -164,7 +168,7 @@ TEST_P(TypedExport, FieldsAndTablesShowTheDictionary)
     r = runCli({"tables", dir.path()});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> out = lines(r.out);
-    ASSERT_EQ(out.size(), 4U) << r.out;
+    ASSERT_EQ(out.size(), 14U) << r.out;
     EXPECT_EQ(out[0].find("table    location"), 0U) << out[0];
     EXPECT_NE(out[1].find(data + " "), std::string::npos) << out[1];
     EXPECT_EQ(out[1].back(), '3') << out[1];
@@ -173,7 +177,12 @@ TEST_P(TypedExport, FieldsAndTablesShowTheDictionary)
         std::string::npos)
         << out[2];
     EXPECT_NE(out[3].find("points nowhere: no NONE.BTR in"), std::string::npos) << out[3];
-
+    // Then every file of the directory, accounted for.
+    EXPECT_EQ(joined({out[5], "|", out[6], "|", out[7], "|", out[10], "|", out[11]}),
+        "Read: 1 file, 3 records|  " + data
+            + " (Typed): 3 records|Tables whose file is missing: 2 tables|The data dictionary: 3 "
+              "files|  "
+            + dir.file("FILE.DDF"));
     r = runCli({"tables", dir.path(), "--json"});
     const auto first = nlohmann::json::parse(lines(r.out)[0]);
     EXPECT_EQ(first["table"], "Typed");
@@ -203,7 +212,10 @@ TEST(Export, KeyLayoutsCsvQuotingOrdersAndTheCodePage)
     EXPECT_EQ(r.out,
         "key0,key1,filler_25\r\n1,\"quote \"\" \xC2\xA3\"," + filler("2") + "\r\n2,\"comma, here\","
             + filler("1") + "\r\n3,\"cr\rlf\n\"," + filler("3") + "\r\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err,
+        "varnok-cli: " + dir.file("A.BTR")
+            + ": text read as CP437 (guessed from 26 bytes of names and text, 1 of them outside "
+              "ASCII; choose another with --encoding NAME)\n");
 
     r = runCli({"export", dir.file("A.BTR"), "--key", "1", "--no-header", "-f", "jsonl"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -212,6 +224,7 @@ TEST(Export, KeyLayoutsCsvQuotingOrdersAndTheCodePage)
     EXPECT_EQ(r.out.find("2,"), 0U) << r.out;
     r = runCli({"export", dir.file("A.BTR"), "--encoding", "CP1252", "--no-header"});
     EXPECT_NE(r.out.find("\"quote \"\" \xC5\x93\""), std::string::npos) << r.out; // oe ligature
+    EXPECT_EQ(r.err, ""); // a code page named is never second-guessed
 
     // To a file, whole or not at all.
     r = runCli({"export", dir.file("A.BTR"), "--output", dir.file("a.csv"), "--delimiter", "tab"});

@@ -96,7 +96,7 @@ TEST(LegacyStat, NamesTheVersionAndTheFeatures)
     }
     createFile(dir.file("OWN.BTR"), twoKeyDefinition());
     const CliResult own = runCli({"stat", dir.file("OWN.BTR")});
-    EXPECT_NE(own.out.find("  Format               Varnok's own format 1 (an SQLite database)\n"
+    EXPECT_NE(own.out.find("  Format               Varnok's own format 2 (an SQLite database)\n"
                            "  Features             none\n"),
         std::string::npos)
         << own.out;

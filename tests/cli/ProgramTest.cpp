@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <sys/wait.h>
 
 using namespace clitest;
@@ -98,6 +99,62 @@ TEST(Program, TheManualAndTheCompletionKnowEveryCommand)
         EXPECT_NE(list.find(" " + c + " "), std::string::npos) << c << " is not completed";
         EXPECT_NE(completion.find("        " + c + ")"), std::string::npos)
             << c << "'s options are not completed";
+    }
+}
+
+// The options `varnok-cli COMMAND --help` lists, short and long, but --help's own.
+std::vector<std::string> listedOptions(const std::string& command)
+{
+    const CliResult r = runCli({command, "--help"});
+    std::vector<std::string> options;
+    const size_t at = r.out.find("Options:\n");
+    if (at == std::string::npos)
+        return options;
+    std::istringstream lines(r.out.substr(at));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  -", 0) != 0)
+            continue;
+        std::istringstream names(line.substr(2, line.find(' ', 2) - 2));
+        for (std::string name; std::getline(names, name, ',');) {
+            if (name != "-h" && name != "--help")
+                options.push_back(name);
+        }
+    }
+    return options;
+}
+
+// Each command's options, as its --help lists them, are completed and described in its section of
+// the manual.
+TEST(Program, TheManualAndTheCompletionKnowEveryOption)
+{
+    const std::string manual = fileText(VARNOK_MANUAL_SOURCE);
+    const std::string completion = fileText(VARNOK_COMPLETION_SOURCE);
+    for (const std::string& c : listedCommands()) {
+        const size_t block = completion.find("        " + c + ")");
+        ASSERT_NE(block, std::string::npos) << c;
+        const size_t listAt = completion.find("options=\"", block);
+        // Appended: GCC 12 at -O3 reports a false -Wrestrict on " " + ...
+        std::string completed(" ");
+        completed.append(completion, listAt + 9, completion.find('"', listAt + 9) - listAt - 9);
+        completed.append(" ");
+        const size_t sectionAt = manual.find("\n## " + c + " ");
+        ASSERT_NE(sectionAt, std::string::npos) << c;
+        size_t sectionEnd = manual.find("\n# ", sectionAt + 1);
+        for (size_t next = sectionAt + 1;
+             (next = manual.find("\n## ", next)) != std::string::npos && next < sectionEnd;
+             ++next) {
+            if (manual.compare(next + 4, c.size() + 1, c + " ") != 0) {
+                sectionEnd = next;
+                break;
+            }
+        }
+        const std::string section = manual.substr(sectionAt, sectionEnd - sectionAt);
+        for (const std::string& option : listedOptions(c)) {
+            EXPECT_NE(completed.find(" " + option + " "), std::string::npos)
+                << c << " " << option << " is not completed";
+            EXPECT_NE(section.find(option), std::string::npos)
+                << c << " " << option << " is not in the manual";
+        }
     }
 }
 

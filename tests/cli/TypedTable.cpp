@@ -165,6 +165,21 @@ std::string storageName(Storage storage)
     return storage == Storage::RecordManager ? "RecordManager" : "Legacy";
 }
 
+namespace {
+
+legacytest::WrittenLayout writeLegacy60(
+    const std::string& path, const DefinitionImage& definition, const std::vector<Bytes>& records)
+{
+    legacytest::LegacyFileSpec spec;
+    spec.version = legacytest::Version60;
+    spec.definition = legacyDefinition(definition, uint32_t(records.size()));
+    spec.records = uint32_t(records.size());
+    spec.rule = [records](uint32_t i, std::vector<uint8_t>& r) { r = records[i]; };
+    return legacytest::writeLegacyFile(path, spec);
+}
+
+} // namespace
+
 void writeDataFile(const std::string& path, Storage storage, const DefinitionImage& definition,
     const std::vector<Bytes>& records)
 {
@@ -173,12 +188,32 @@ void writeDataFile(const std::string& path, Storage storage, const DefinitionIma
         insertRecords(path, records);
         return;
     }
-    legacytest::LegacyFileSpec spec;
-    spec.version = legacytest::Version60;
-    spec.definition = legacyDefinition(definition, uint32_t(records.size()));
-    spec.records = uint32_t(records.size());
-    spec.rule = [records](uint32_t i, std::vector<uint8_t>& r) { r = records[i]; };
-    legacytest::writeLegacyFile(path, spec);
+    writeLegacy60(path, definition, records);
+}
+
+void writeDamagedLegacyFile(
+    const std::string& path, const DefinitionImage& definition, const std::vector<Bytes>& records)
+{
+    const legacytest::WrittenLayout layout = writeLegacy60(path, definition, records);
+    legacytest::damage(path, layout, legacytest::Damage::RecordCountHigh);
+}
+
+void writeKeyOnlyLegacyFile(
+    const std::string& path, const DefinitionImage& definition, const std::vector<Bytes>& records)
+{
+    const legacytest::WrittenLayout layout = writeLegacy60(path, definition, records);
+    // The file flags of both control records (pages 0 and 1), at 0x106: 0x10, key-only.
+    std::FILE* f = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr) << path;
+    for (uint32_t page = 0; page < 2; ++page) {
+        uint8_t flags = 0;
+        std::fseek(f, long(page * layout.pageSize + 0x106), SEEK_SET);
+        ASSERT_EQ(std::fread(&flags, 1, 1, f), 1U);
+        flags |= 0x10;
+        std::fseek(f, long(page * layout.pageSize + 0x106), SEEK_SET);
+        ASSERT_EQ(std::fwrite(&flags, 1, 1, f), 1U);
+    }
+    std::fclose(f);
 }
 
 std::string writeTypedDictionary(const std::string& dir, Storage storage,

@@ -36,6 +36,14 @@ std::string writeTypedDictionary(const std::string& dir, Storage storage,
 void writeDataFile(const std::string& path, Storage storage, const DefinitionImage& definition,
     const std::vector<Bytes>& records);
 
+// Legacy 6.0 files the reader refuses: one whose control record counts a record more than its
+// pages hold (damaged), and one whose control records say it keeps no data, only keys (a feature
+// Varnok does not read).
+void writeDamagedLegacyFile(
+    const std::string& path, const DefinitionImage& definition, const std::vector<Bytes>& records);
+void writeKeyOnlyLegacyFile(
+    const std::string& path, const DefinitionImage& definition, const std::vector<Bytes>& records);
+
 // Runs the sqlite3 shell on `database` with `sql` on its standard input; the output, or empty
 // with `available` false when there is no shell.
 std::string sqliteShell(const std::string& database, const std::string& sql, bool* available);

@@ -443,6 +443,43 @@ TEST(KeyCodec, ExtractValueConcatenatesRawSegmentsWithoutCollation)
     EXPECT_EQ(value, text("abcXY"));
 }
 
+// A Get searches with a key value as the caller holds it: its encoding must be the record's,
+// segments in key order however they lie in the record, and say null where the record's would.
+TEST(KeyCodec, KeyValuesEncodeAsTheRecordsTheyCameFrom)
+{
+    Segment name = segment(5, 4, SegmentType::String, keyflag::CaseInsensitive | keyflag::NullAny);
+    name.nullValue = ' ';
+    Segment number = segment(1, 2, SegmentType::Integer, keyflag::Descending | keyflag::NullAny);
+    Segment label = segment(9, 4, SegmentType::ZString, keyflag::NullAny);
+    const Key key = makeKey({name, number, label});
+    const KeyCodec codec(key, {});
+    struct Case
+    {
+        const char* what;
+        Bytes record;
+        bool stored;
+    };
+    const Case cases[] = {
+        {"every segment set", cat({le(-3, 2), text("xx"), text("anna"), text("ab"), Bytes(2, 0)}),
+            true},
+        {"a blank name", cat({le(7, 2), text("xx"), text("    "), text("abcd")}), false},
+        {"a zero number", cat({le(0, 2), text("xx"), text("OTTO"), text("a"), Bytes(3, 0)}), false},
+    };
+    for (const Case& c : cases) {
+        Bytes value(codec.valueLength());
+        codec.extractValue(c.record.data(), c.record.size(), value.data());
+        Bytes fromRecord, fromValue;
+        EXPECT_EQ(codec.encode(c.record.data(), c.record.size(), fromRecord), c.stored) << c.what;
+        EXPECT_EQ(codec.encodeValue(value.data(), fromValue), c.stored) << c.what;
+        if (c.stored) {
+            EXPECT_EQ(fromValue, fromRecord) << c.what;
+        } else {
+            // A null value still has its place in the order, between its neighbours.
+            EXPECT_FALSE(fromValue.empty()) << c.what;
+        }
+    }
+}
+
 TEST(KeyCodec, OutlivesTheDefinitionItWasMadeFrom)
 {
     std::vector<KeyCodec> codecs;

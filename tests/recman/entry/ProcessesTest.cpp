@@ -14,6 +14,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <random>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -713,6 +714,359 @@ TEST_F(Processes, WriterKilledWhileAnotherProcessReads)
 
     ASSERT_NO_FATAL_FAILURE(expectIntactPrefix(path, Closed));
     EXPECT_FALSE(exists(path + "-journal")) << "a writable Open leaves no journal behind";
+}
+
+// Reads the record of `id` by key 0 into `r`.
+int16_t findId(Handle& h, int64_t id, std::vector<uint8_t>& r)
+{
+    btr::le::putN(h.key, 8, uint64_t(id));
+    return h.read(op::GetEqual, r);
+}
+
+int16_t transactionCall(uint16_t op)
+{
+    uint8_t pos[btr::PositionBlockSize] = {}, key[btr::KeyBufferSize] = {}, data[4] = {};
+    uint16_t length = 0;
+    return BTRCALLID(op, pos, data, &length, key, 255, 0, nullptr);
+}
+
+// Two processes read the same record; one changes it (or deletes it) and commits: the other's
+// Update and Delete of what it read answer 80, and go through once it has read the record again.
+TEST_F(Processes, UpdateOrDeleteOfARecordAnotherProcessChangedAnswers80)
+{
+    {
+        Handle seed;
+        ASSERT_EQ(seed.open(path), st::Success);
+        ASSERT_EQ(insertRange(seed, 1, 10), st::Success);
+        ASSERT_EQ(seed.close(), st::Success);
+    }
+    constexpr int32_t Go = 1;
+    Child a([&](Child& self) {
+        Handle h;
+        std::vector<uint8_t> five, six;
+        int16_t s = h.open(path);
+        if (s == st::Success)
+            s = findId(h, 5, five);
+        Handle h6;
+        if (s == st::Success && (s = h6.open(path)) == st::Success)
+            s = findId(h6, 6, six);
+        self.say(s);
+        self.hear(); // B changes 5 and deletes 6 meanwhile
+        auto changed = twoKeyRecord(5, numbered("NAME", 5), 'A');
+        self.say(h.call(op::Update, changed.data(), 100, 0));
+        self.say(h.call(op::Delete, five.data(), 0, 0));
+        self.say(h6.call(op::Update, six.data(), 100, 0));
+        self.say(h6.call(op::Delete, six.data(), 0, 0));
+        s = findId(h, 5, five);
+        if (s == st::Success)
+            s = h.call(op::Update, changed.data(), 100, 0);
+        self.say(s);
+        self.say(h.close());
+        self.say(h6.close());
+        return 0;
+    });
+    ASSERT_TRUE(a.started());
+    ASSERT_EQ(a.hear(), st::Success);
+    Child b([&](Child& self) {
+        Handle h;
+        std::vector<uint8_t> r;
+        int16_t s = h.open(path);
+        if (s == st::Success)
+            s = findId(h, 5, r);
+        auto changed = twoKeyRecord(5, numbered("NAME", 5), 'B');
+        if (s == st::Success)
+            s = h.call(op::Update, changed.data(), 100, 0);
+        if (s == st::Success)
+            s = findId(h, 6, r);
+        if (s == st::Success)
+            s = h.call(op::Delete, r.data(), 0, 0);
+        self.say(s);
+        self.say(h.close());
+        return 0;
+    });
+    EXPECT_EQ(b.hear(), st::Success) << "B's Update and Delete";
+    EXPECT_EQ(b.hear(), st::Success) << "B's Close commits them";
+    EXPECT_EQ(b.wait(), 0);
+    a.say(Go);
+    EXPECT_EQ(a.hear(), st::Conflict) << "A's Update of what B changed";
+    EXPECT_EQ(a.hear(), st::Conflict) << "A's Delete of what B changed";
+    EXPECT_EQ(a.hear(), st::Conflict) << "A's Update of what B deleted";
+    EXPECT_EQ(a.hear(), st::Conflict) << "A's Delete of what B deleted";
+    EXPECT_EQ(a.hear(), st::Success) << "A's Update after reading again";
+    EXPECT_EQ(a.hear(), st::Success);
+    EXPECT_EQ(a.hear(), st::Success);
+    EXPECT_EQ(a.wait(), 0);
+    Handle h;
+    ASSERT_EQ(h.open(path), st::Success);
+    std::vector<uint8_t> r;
+    ASSERT_EQ(findId(h, 5, r), st::Success);
+    EXPECT_EQ(r, twoKeyRecord(5, numbered("NAME", 5), 'A'));
+    EXPECT_EQ(findId(h, 6, r), st::KeyNotFound);
+    EXPECT_EQ(h.recordCount(), 9u);
+    EXPECT_EQ(h.close(), st::Success);
+}
+
+// What a transaction writes is seen by no other process before End; after End it is there once
+// committed, and an Abort leaves the file as it was, even to a process killed inside it.
+TEST_F(Processes, TransactionsAreSeenByOthersOnlyOnceEnded)
+{
+    {
+        Handle seed;
+        ASSERT_EQ(seed.open(path), st::Success);
+        ASSERT_EQ(insertRange(seed, 1, 10), st::Success);
+        ASSERT_EQ(seed.close(), st::Success);
+    }
+    const std::vector<int64_t> original = idsInKeyOrder(path);
+    // How one transaction goes: Insert 100, Update 5, Delete 6.
+    auto writes = [&](Handle& h) {
+        std::vector<uint8_t> r;
+        auto added = twoKeyRecord(100, "IN TX");
+        auto changed = twoKeyRecord(5, numbered("NAME", 5), 'T');
+        int16_t s = transactionCall(op::BeginTransaction);
+        if (s == st::Success)
+            s = h.insert(added);
+        if (s == st::Success && (s = findId(h, 5, r)) == st::Success)
+            s = h.call(op::Update, changed.data(), 100, 0);
+        if (s == st::Success && (s = findId(h, 6, r)) == st::Success)
+            s = h.call(op::Delete, r.data(), 0, 0);
+        return s;
+    };
+    for (uint16_t end : {op::EndTransaction, op::AbortTransaction, uint16_t(0)}) {
+        SCOPED_TRACE(end == op::EndTransaction ? "End" : end ? "Abort" : "killed");
+        Child writer([&](Child& self) {
+            Handle h;
+            int16_t s = h.open(path);
+            if (s == st::Success)
+                s = writes(h);
+            self.say(s);
+            self.hear();
+            if (end == 0)
+                std::raise(SIGKILL);
+            self.say(transactionCall(end));
+            self.say(h.close());
+            return 0;
+        });
+        ASSERT_EQ(writer.hear(), st::Success);
+        EXPECT_EQ(idsInKeyOrder(path), original) << "seen before the transaction ended";
+        writer.say(1);
+        if (end != 0) {
+            EXPECT_EQ(writer.hear(), st::Success);
+            EXPECT_EQ(writer.hear(), st::Success);
+        }
+        EXPECT_EQ(writer.wait(), end != 0 ? 0 : 128 + SIGKILL);
+        std::vector<int64_t> expected = original;
+        if (end == op::EndTransaction) {
+            std::erase(expected, 6);
+            expected.push_back(100);
+        }
+        EXPECT_EQ(idsInKeyOrder(path), expected);
+        EXPECT_EQ(integrityCheck(path), "ok");
+        if (end == op::EndTransaction) {
+            // Put back for the next round.
+            Handle h;
+            std::vector<uint8_t> r;
+            ASSERT_EQ(h.open(path), st::Success);
+            ASSERT_EQ(findId(h, 100, r), st::Success);
+            ASSERT_EQ(h.call(op::Delete, r.data(), 0, 0), st::Success);
+            auto six = twoKeyRecord(6, numbered("NAME", 6 % 50));
+            ASSERT_EQ(h.insert(six), st::Success);
+            ASSERT_EQ(h.close(), st::Success);
+        }
+    }
+}
+
+// Every record's id and position along key `k` (or physical order for -1), walked by one handle.
+std::vector<std::pair<int64_t, uint32_t>> walk(Handle& h, int k)
+{
+    std::vector<std::pair<int64_t, uint32_t>> out;
+    std::vector<uint8_t> r;
+    const uint16_t first = k < 0 ? op::StepFirst : op::GetFirst;
+    const uint16_t next = k < 0 ? op::StepNext : op::GetNext;
+    for (int16_t s = h.read(first, r, k); s == st::Success; s = h.read(next, r, k)) {
+        uint8_t p[4];
+        EXPECT_EQ(h.call(op::GetPosition, p, 4), st::Success);
+        out.emplace_back(idOf(r), btr::le::get32(p));
+    }
+    return out;
+}
+
+uint32_t percentOf(size_t rank, size_t n)
+{
+    return n <= 1 ? 0 : uint32_t((2 * rank * 10000 + n - 1) / (2 * (n - 1)));
+}
+
+// Get By Percentage and Find Percentage agree with a walk of each order, exactly: on a file large
+// enough that its ranks keep only every few entries, after this handle's own changes (which move
+// the ranks), after more changes than are followed one by one, and after another process's commit.
+void expectPercentages(Handle& h, std::mt19937& rng)
+{
+    for (int k : {-1, 0, 1}) {
+        SCOPED_TRACE(testing::Message() << "key " << k);
+        const auto order = walk(h, k);
+        const size_t n = order.size();
+        ASSERT_GT(n, 0u);
+        std::vector<uint8_t> data(4096);
+        std::vector<uint16_t> percents {0, 1, 2, 4999, 5000, 7777, 9999, 10000};
+        for (int i = 0; i < 40; ++i)
+            percents.push_back(uint16_t(rng() % 10001));
+        for (uint16_t p : percents) {
+            btr::le::put16(data.data(), p);
+            ASSERT_EQ(h.call(op::GetByPercentage, data.data(), 4096, k), st::Success);
+            ASSERT_EQ(idOf(data), order[size_t(uint64_t(p) * (n - 1) / 10000)].first) << p;
+        }
+        for (int i = 0; i < 40; ++i) {
+            size_t rank = i < 2 ? (i == 0 ? 0 : n - 1) : rng() % n;
+            if (k < 0) {
+                btr::le::put32(data.data(), order[rank].second);
+            } else {
+                // The value of that entry: its first entry is where Find Percentage points.
+                std::vector<uint8_t> r;
+                btr::le::put32(data.data(), order[rank].second);
+                ASSERT_EQ(h.call(op::GetDirect, data.data(), 4096, k), st::Success);
+                std::vector<uint8_t> value(h.key, h.key + (k == 0 ? 8 : 20));
+                while (rank > 0) {
+                    btr::le::put32(data.data(), order[rank - 1].second);
+                    ASSERT_EQ(h.call(op::GetDirect, data.data(), 4096, k), st::Success);
+                    if (!std::equal(value.begin(), value.end(), h.key))
+                        break;
+                    --rank;
+                }
+                std::copy(value.begin(), value.end(), h.key);
+            }
+            ASSERT_EQ(h.call(op::FindPercentage, data.data(), 4, k), st::Success);
+            ASSERT_EQ(btr::le::get32(data.data()), percentOf(rank, n)) << "rank " << rank;
+        }
+    }
+}
+
+TEST_F(Processes, PercentagesAreExactAtScaleAndThroughChanges)
+{
+    constexpr int64_t Records = 20000;
+    std::mt19937 rng(11);
+    Handle h;
+    ASSERT_EQ(h.open(path), st::Success);
+    for (int64_t i = 0; i < Records; ++i) {
+        auto r = twoKeyRecord(i * 7919 % 100003, numbered("NAME", int64_t(rng() % 300)));
+        ASSERT_EQ(h.insert(r), st::Success);
+    }
+    ASSERT_EQ(h.close(), st::Success);
+    ASSERT_EQ(h.open(path), st::Success);
+    ASSERT_NO_FATAL_FAILURE(expectPercentages(h, rng));
+
+    // This handle's changes, and then more of them than the ranks follow one by one.
+    std::vector<uint8_t> data(4096);
+    auto change = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            btr::le::put16(data.data(), uint16_t(rng() % 10001));
+            ASSERT_EQ(h.call(op::GetByPercentage, data.data(), 4096, -1), st::Success);
+            const int64_t id = idOf(data);
+            if (i % 3 == 0) {
+                ASSERT_EQ(h.call(op::Delete, data.data(), 0, -1), st::Success);
+            } else if (i % 3 == 1) {
+                // Key 1 is not modifiable: the record leaves and comes back under a new name.
+                ASSERT_EQ(h.call(op::Delete, data.data(), 0, -1), st::Success);
+                auto r = twoKeyRecord(id, numbered("NAME", int64_t(rng() % 300)));
+                ASSERT_EQ(h.insert(r, -1), st::Success);
+            } else {
+                auto r = twoKeyRecord(200000 + i + Records * times, "NEW");
+                ASSERT_EQ(h.insert(r, -1), st::Success);
+            }
+        }
+    };
+    ASSERT_NO_FATAL_FAILURE(change(600));
+    ASSERT_NO_FATAL_FAILURE(expectPercentages(h, rng));
+    ASSERT_NO_FATAL_FAILURE(change(3000));
+    ASSERT_NO_FATAL_FAILURE(expectPercentages(h, rng));
+    ASSERT_EQ(h.close(), st::Success);
+
+    // Another process commits while this one holds the file open with its ranks.
+    ASSERT_EQ(h.open(path), st::Success);
+    ASSERT_NO_FATAL_FAILURE(expectPercentages(h, rng));
+    Child other([&](Child&) {
+        Handle w;
+        if (w.open(path) != st::Success || insertRange(w, 300000, 300500) != st::Success)
+            return 1;
+        std::vector<uint8_t> r;
+        for (int i = 0; i < 300 && w.read(i == 0 ? op::GetFirst : op::GetNext, r) == st::Success;
+             ++i) {
+            if (i % 2 == 0 && w.call(op::Delete, r.data(), 0, 0) != st::Success)
+                return 2;
+        }
+        return w.close() == st::Success ? 0 : 3;
+    });
+    ASSERT_EQ(other.wait(), 0);
+    ASSERT_NO_FATAL_FAILURE(expectPercentages(h, rng));
+    EXPECT_EQ(h.close(), st::Success);
+}
+
+// A file of the first format version keeps working: read and written as it is while another
+// process has it open, brought up to date by a process that has it alone; either way its records
+// and their order are what they were.
+TEST_F(Processes, FilesOfTheFirstFormatAreReadAndBroughtUpToDate)
+{
+    {
+        Handle h;
+        ASSERT_EQ(h.open(path), st::Success);
+        for (int64_t id : {1, 2, 3, 4, 5, 6})
+            ASSERT_EQ(insertRange(h, id, id), st::Success);
+        ASSERT_EQ(h.close(), st::Success);
+    }
+    // As the first format made it: key 1 (duplicates) ordered by position, no sequence column.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        const char* sql = "DROP INDEX records_k1; ALTER TABLE records DROP COLUMN s1;"
+                          "CREATE INDEX records_k1 ON records(k1);"
+                          "DELETE FROM counters WHERE name = 'positions'; PRAGMA user_version = 1;";
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    auto version = [&] {
+        sqlite3* db = nullptr;
+        int v = -1;
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK
+            && sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr) == SQLITE_OK
+            && sqlite3_step(s) == SQLITE_ROW)
+            v = sqlite3_column_int(s, 0);
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+        return v;
+    };
+    const std::vector<int64_t> ids {1, 2, 3, 4, 5, 6};
+    // A read-only open leaves the file as it is.
+    Child holder([&](Child& self) {
+        Handle h;
+        self.say(h.open(path, -2));
+        self.hear();
+        self.say(h.close());
+        return 0;
+    });
+    ASSERT_EQ(holder.hear(), st::Success);
+    {
+        Handle h;
+        ASSERT_EQ(h.open(path), st::Success);
+        EXPECT_EQ(version(), 1) << "changed under another process";
+        ASSERT_EQ(insertRange(h, 7, 7), st::Success);
+        std::vector<uint8_t> r;
+        ASSERT_EQ(findId(h, 7, r), st::Success);
+        auto same = twoKeyRecord(7, numbered("NAME", 7), 'x');
+        EXPECT_EQ(h.call(op::Update, same.data(), 100, 0), st::Success);
+        ASSERT_EQ(h.close(), st::Success);
+    }
+    EXPECT_EQ(version(), 1);
+    holder.say(1);
+    ASSERT_EQ(holder.hear(), st::Success);
+    ASSERT_EQ(holder.wait(), 0);
+    EXPECT_EQ(idsInKeyOrder(path), (std::vector<int64_t> {1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(version(), 2) << "a process alone with the file brings it up to date";
+    Handle h;
+    ASSERT_EQ(h.open(path), st::Success);
+    for (int k : {0, 1})
+        EXPECT_EQ(walk(h, k).size(), 7u);
+    EXPECT_EQ(h.close(), st::Success);
+    EXPECT_EQ(integrityCheck(path), "ok");
 }
 
 } // namespace

@@ -218,7 +218,7 @@ TEST(Storage, OurFileIsAnSqliteDatabaseWithNoSideFilesAtRest)
 
     EXPECT_EQ(sqliteCount(path, "SELECT count(*) FROM records"), 3);
     EXPECT_EQ(sqliteCount(path, "PRAGMA application_id"), 0x56726e4b);
-    EXPECT_EQ(sqliteCount(path, "PRAGMA user_version"), 1);
+    EXPECT_EQ(sqliteCount(path, "PRAGMA user_version"), 2);
     EXPECT_EQ(sqliteCount(path, "SELECT value FROM counters WHERE name = 'records'"), 3);
     // The shell sees the same.
     std::string cmd = "sqlite3 '" + path + "' 'SELECT count(*) FROM records' 2>/dev/null";
