@@ -35,6 +35,8 @@ constexpr int PositionBlockSize = 128;
 constexpr int KeyBufferSize = 256;
 constexpr int ClientIdSize = 16;
 constexpr int SpecBufferSize = 1920;
+// Open's data buffer may carry an owner name: at most 8 characters and a NUL.
+constexpr int OwnerNameSize = 9;
 
 // Operation codes.
 namespace op {
@@ -80,6 +82,10 @@ constexpr uint16_t SalvageReport = 0x5652;
 // buffer is shorter. The first byte of the key buffer receives what kind of reason it is (namespace
 // reason below). The other parameters are not looked at, and no file needs to be open.
 constexpr uint16_t Reason = 0x5653;
+// Varnok's own: what the open file is beyond its definition (its format and version, the features
+// it uses, its owner name's access mode), in the layout of FileFacts.h; as much as fits and 22
+// when the data buffer is shorter. Works on any open handle, a salvage handle too.
+constexpr uint16_t FileFacts = 0x5654;
 } // namespace op
 
 // The kinds of reason op::Reason tells apart, so that a program going through a directory can sort
@@ -94,7 +100,10 @@ constexpr uint8_t OwnerName = 4;    // records encrypted under an owner name not
 constexpr uint8_t Other = 5;        // anything else (a file-system failure, a bad argument)
 } // namespace reason
 
-// Open modes, passed in the key number of Open.
+// Open modes, passed in the key number of Open. Open's data buffer carries the owner name (data
+// length 0 for none): Varnok cannot check it against a file, so any name given is taken as the
+// caller's statement that it may read the file. Without one, a legacy file whose records are
+// encrypted under an owner name opens and Stats, and every record read answers OwnerNameRequired.
 namespace mode {
 constexpr int8_t Normal = 0;
 constexpr int8_t Accelerated = -1;
@@ -155,10 +164,10 @@ constexpr int16_t InvalidRecordAddress = 43; // a position that names no live re
 constexpr int16_t InvalidKeyPath = 44;
 constexpr int16_t InconsistentKeyFlags = 45;
 constexpr int16_t AccessDenied = 46;
-// A record read of a legacy file whose data is encrypted under an owner name, opened without one.
-constexpr int16_t OwnerNameRequired = 51;
 constexpr int16_t InvalidCollatingSequence = 48;
 constexpr int16_t KeyTypeError = 49;
+// A record read of a legacy file whose data is encrypted under an owner name, opened without one.
+constexpr int16_t OwnerNameRequired = 51;
 constexpr int16_t AutoincrementError = 55;
 constexpr int16_t FileAlreadyExists = 59;
 // Update or Delete of a record another handle or process changed or deleted since this one read it.
@@ -179,7 +188,9 @@ constexpr int16_t IncompatibleMode = 88;
 // file's own has lost its collating-sequence page). Step First / Step Next then give the rescued
 // records in physical page order; Stat gives that definition with the number of rescued records
 // (and 0 unique values per key: they are not counted); Get First / Get Next answer 41 (a damaged
-// file's indexes are not trusted); writes answer 41. Open answers 2 when nothing can be read (no
+// file's indexes are not trusted); writes answer 41. A salvage Open's data buffer holds either an
+// owner name (at most OwnerNameSize bytes) or a definition image followed, when the file's records
+// are encrypted, by the owner name. Open answers 2 when nothing can be read (no
 // definition, no page size that the pages agree with), 30 for a kind of file the reader does not
 // read, 41 for one of our own files, 88 when the file is open here in another mode.
 //
@@ -193,7 +204,8 @@ constexpr int Version = 0;         // 16-bit: LayoutVersion
 constexpr int Size = 2;            // 16-bit: ReportSize
 constexpr int Rescued = 4;         // 32-bit: records Step gives (partial ones included)
 constexpr int Partial = 8;         // 32-bit: of those, records given without their variable part
-constexpr int LeftOut = 12;        // 32-bit: whole-only: records left out for a broken chain
+constexpr int LeftOut = 12;        // 32-bit: records left out: whole-only, for a broken chain;
+                                   // in compressed files, a stream that does not decode
 constexpr int PagesMissing = 16;   // 32-bit: pages the file should hold but that are cut off
 constexpr int PagesDamaged = 20;   // 32-bit: data pages whose header does not make sense
 constexpr int PagesAmbiguous = 24; // 32-bit: copies of one page equally recent but different

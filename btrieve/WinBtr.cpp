@@ -482,6 +482,15 @@ uint16_t TWinBtr::IndexCount()
     return GetIndexCount(count) == btr::status::Success ? count : 0;
 }
 
+int16_t TWinBtr::GetFileFacts(uint8_t (&facts)[btr::facts::Size])
+{
+    CallWith(btr::op::FileFacts, facts, sizeof facts);
+    if (!Ok())
+        std::memset(facts, 0, sizeof facts);
+    DataPtr = Buffer;
+    return Status;
+}
+
 std::string TWinBtr::Reason(uint8_t* kind)
 {
     char text[1024];

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "BtrCall.h"
+#include "FileFacts.h"
 
 #include <cstdint>
 #include <string>
@@ -103,6 +104,11 @@ public:
     // given, receives what kind of reason it is (btr::reason: not a record-manager file, a version
     // or feature not read, damaged, owner name needed), btr::reason::None when there is none.
     std::string Reason(uint8_t* kind = nullptr);
+    // What the open file is beyond its definition: its format and version, the features it uses
+    // and its owner name's access mode, in the layout of FileFacts.h. Zeros when the call fails
+    // (a record manager that has no such operation answers 1). Leaves the record buffer as it
+    // was.
+    int16_t GetFileFacts(uint8_t (&facts)[btr::facts::Size]);
 
     // The object's state, public so that a command can fill the key buffer, choose the key
     // number, point the next data call at another buffer or read the record between calls, as

@@ -1,5 +1,6 @@
 #include "Context.h"
 
+#include "LittleEndian.h"
 #include "Messages.h"
 #include "TextDecoder.h"
 
@@ -28,9 +29,9 @@ void Context::note(const std::string& message)
     fmt::print(io.err, "varnok-cli: {}\n", fields::validUtf8(message));
 }
 
-bool openFile(Context& ctx, TWinBtr& file, const std::string& name)
+bool openFile(Context& ctx, TWinBtr& file, const std::string& name, const std::string& owner)
 {
-    if (file.Open(name.c_str(), "", btr::mode::Normal) == btr::status::Success)
+    if (file.Open(name.c_str(), owner.c_str(), btr::mode::Normal) == btr::status::Success)
         return true;
     const int16_t status = file.GetStatus();
     const std::string reason = file.Reason();
@@ -39,6 +40,36 @@ bool openFile(Context& ctx, TWinBtr& file, const std::string& name)
         file.Close();
     ctx.fail(cannotDo("Cannot open", name, status, reason));
     return false;
+}
+
+bool ownerNameMissing(TWinBtr& file, const std::string& owner)
+{
+    uint8_t facts[btr::facts::Size];
+    return owner.empty() && file.GetFileFacts(facts) == btr::status::Success
+        && (btr::le::get16(facts + btr::facts::at::Features) & btr::facts::Encrypted);
+}
+
+bool recordsReadable(Context& ctx, TWinBtr& file, const std::string& name, const std::string& owner)
+{
+    if (!ownerNameMissing(file, owner))
+        return true;
+    ctx.fail(cannotRead(name, btr::status::OwnerNameRequired));
+    return false;
+}
+
+std::string cannotRead(const std::string& name, int16_t status)
+{
+    if (status == btr::status::OwnerNameRequired)
+        return cannotDo("Cannot read", name, status, OwnerNameAdvice);
+    return cannotDo("Cannot read", name, status);
+}
+
+std::string copyFailure(
+    const CopyOutcome& outcome, const std::string& source, const std::string& destination)
+{
+    if (outcome.stop == CopyOutcome::Read)
+        return cannotRead(source, outcome.status) + " " + recordsCopied(outcome, destination);
+    return copyStopped(copyStopWhat(outcome), destination, outcome.status, outcome, destination);
 }
 
 int16_t createFile(

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Cli.h"
+#include "CopyRecords.h"
 #include "WinBtr.h"
 
 #include <chrono>
@@ -32,9 +33,30 @@ private:
     bool failed_ = false;
 };
 
-// Opens `name` (mode 0, as the window does); on failure reports "Cannot open NAME: ... (status
-// N)." and returns false.
-bool openFile(Context& ctx, TWinBtr& file, const std::string& name);
+// Opens `name` (mode 0, as the window does) with the owner name `owner` (empty: none); on failure
+// reports "Cannot open NAME: ... (status N)." and returns false.
+bool openFile(Context& ctx, TWinBtr& file, const std::string& name, const std::string& owner = {});
+
+// Whether the open `file`'s records are encrypted under an owner name and `owner` gives none: then
+// every record read would answer 51, and a command says so before it writes anything.
+bool ownerNameMissing(TWinBtr& file, const std::string& owner);
+// What a user is told of a file whose records need the owner name.
+constexpr const char* OwnerNameAdvice
+    = "its records are encrypted under an owner name; give it with --owner NAME";
+
+// Before a command reads the records of the open `file`: one whose records are encrypted under an
+// owner name needs it, and without one the failure is reported before anything is written.
+bool recordsReadable(
+    Context& ctx, TWinBtr& file, const std::string& name, const std::string& owner);
+
+// A failed read in varnok-cli's words; for a file whose records are encrypted under an owner
+// name it says how to give one: "Cannot read X.DAT: owner name required (status 51): its records
+// are encrypted under an owner name; give it with --owner NAME."
+std::string cannotRead(const std::string& name, int16_t status);
+// A copy that stopped: cannotRead's words when it was the read that failed, then how many records
+// the destination gained.
+std::string copyFailure(
+    const CopyOutcome& outcome, const std::string& source, const std::string& destination);
 
 // Creates `name` from a definition image (the Create layout, `length` bytes) through `file`'s
 // position block. Without `replace` an existing file is left alone (status 59). A name that does

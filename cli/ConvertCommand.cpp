@@ -33,6 +33,7 @@ struct ConvertOptions
     std::vector<std::string> sources;
     std::string into;
     FieldOptions fields;
+    std::string owner;
 };
 
 // A file to convert: as a dictionary's table, by its keys (a file of a directory that no table of
@@ -131,8 +132,12 @@ public:
     {
         TWinBtr file;
         Refusal refusal;
-        if (!openToRead(file, job.file, refusal)) {
+        if (!openToRead(file, job.file, refusal, opt_.owner)) {
             refuse(job, refusal, "Cannot open");
+            return;
+        }
+        if (ownerNameMissing(file, opt_.owner)) {
+            refuse(job, ownerNameRefusal(), "Cannot read");
             return;
         }
         fields::Layout layout;
@@ -556,6 +561,7 @@ Command addConvertCommand(CLI::App& app, Context& ctx)
     cmd->add_option("--into", opt->into, "The SQLite database to write (made when missing)")
         ->required();
     addFieldOptions(cmd, opt->fields, false);
+    addOwnerOption(cmd, opt->owner);
     return {cmd, [&ctx, opt] { runConvert(ctx, *opt); }};
 }
 

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "CopyRecords.h"
 #include "Messages.h"
+#include "ReadOptions.h"
 
 #include <filesystem>
 #include <map>
@@ -26,6 +27,7 @@ struct CloneOptions
 struct CopyOptions
 {
     std::vector<std::string> paths;
+    std::string owner;
 };
 
 // Creates `destination` from the definition of `source`; false with the failure reported.
@@ -55,19 +57,20 @@ bool exists(const std::string& name)
     return fs::exists(fs::symlink_status(name, ec));
 }
 
-// The window's Copy, with the destination created first when it is not there.
-void copyFile(Context& ctx, const std::string& source, const std::string& destination)
+// The window's Copy, with the destination created first when it is not there (and not before the
+// source's records are known to be readable).
+void copyFile(Context& ctx, const std::string& source, const std::string& destination,
+    const std::string& owner)
 {
     if (sameFile(source, destination)) {
         ctx.fail("Cannot copy " + source + " into itself (" + destination + ").");
         return;
     }
-    if (!exists(destination) && !cloneFile(ctx, source, destination, false))
-        return;
-
     TWinBtr from;
     TWinBtr to;
-    if (!openFile(ctx, from, source))
+    if (!openFile(ctx, from, source, owner) || !recordsReadable(ctx, from, source, owner))
+        return;
+    if (!exists(destination) && !cloneFile(ctx, source, destination, false))
         return;
     if (!openFile(ctx, to, destination))
         return;
@@ -78,11 +81,8 @@ void copyFile(Context& ctx, const std::string& source, const std::string& destin
     }
     from.Close();
     closeDestination(to, destination.c_str(), outcome);
-    if (outcome.failed()) {
-        const bool readFailed = outcome.stop == CopyOutcome::Read;
-        ctx.fail(copyStopped(copyStopWhat(outcome), readFailed ? source : destination,
-            outcome.status, outcome, destination));
-    }
+    if (outcome.failed())
+        ctx.fail(copyFailure(outcome, source, destination));
 }
 
 bool isDirectory(const std::string& name)
@@ -96,7 +96,7 @@ void runCopy(Context& ctx, const CopyOptions& opt)
     const std::string& target = opt.paths.back();
     const bool intoDirectory = isDirectory(target) || target.ends_with('/');
     if (!intoDirectory) {
-        copyFile(ctx, opt.paths.front(), target);
+        copyFile(ctx, opt.paths.front(), target, opt.owner);
         return;
     }
     if (!isDirectory(target)) {
@@ -120,7 +120,7 @@ void runCopy(Context& ctx, const CopyOptions& opt)
             continue;
         }
         copiedFrom[destination] = source;
-        copyFile(ctx, source, destination);
+        copyFile(ctx, source, destination, opt.owner);
     }
 }
 
@@ -146,6 +146,7 @@ Command addCopyCommand(CLI::App& app, Context& ctx)
     cmd->add_option("FILE", opt->paths, "SOURCE DESTINATION, or SOURCE... DIRECTORY")
         ->required()
         ->expected(2, -1);
+    addOwnerOption(cmd, opt->owner);
     cmd->callback([opt] {
         if (opt->paths.size() > 2 && !isDirectory(opt->paths.back()))
             throw CLI::ValidationError("copy", "several sources need a directory as destination");

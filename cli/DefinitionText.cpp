@@ -119,7 +119,98 @@ std::string hex(const uint8_t* p, size_t n)
     return text;
 }
 
+struct FormatFacts
+{
+    uint8_t family = 0;
+    uint16_t version = 0;
+    uint16_t features = 0;
+    uint8_t ownerMode = btr::facts::NoOwner;
+    uint8_t cipher = 0;
+};
+
+FormatFacts readFacts(const uint8_t (&facts)[btr::facts::Size])
+{
+    namespace at = btr::facts::at;
+    return {facts[at::Family], btr::le::get16(facts + at::FormatVersion),
+        btr::le::get16(facts + at::Features), facts[at::OwnerMode], facts[at::Cipher]};
+}
+
+// The features a file uses, by name, in the order the facts' bits give them.
+std::vector<std::string> featureNames(const FormatFacts& f)
+{
+    namespace fx = btr::facts;
+    std::vector<std::string> names;
+    if (f.features & fx::Compressed)
+        names.push_back("compressed");
+    if (f.features & fx::OwnerName)
+        names.push_back("owner name");
+    if (f.features & fx::Encrypted)
+        names.push_back("encrypted");
+    if (f.features & fx::SystemData)
+        names.push_back("system data");
+    if (f.features & fx::VariableTail)
+        names.push_back("variable-tail tables");
+    if (f.features & fx::VariableLength)
+        names.push_back("variable-length");
+    return names;
+}
+
+const char* familyKey(uint8_t family)
+{
+    switch (family) {
+    case btr::facts::OwnFormat:
+        return "varnok";
+    case btr::facts::V5:
+        return "5.x";
+    case btr::facts::V6:
+        return "6.x";
+    case btr::facts::V8:
+        return "8.x-9.0";
+    case btr::facts::V95:
+        return "9.5";
+    default:
+        return "unknown";
+    }
+}
+
 } // namespace
+
+std::string formatText(const uint8_t (&facts)[btr::facts::Size])
+{
+    const FormatFacts f = readFacts(facts);
+    std::string format = btr::facts::versionName(f.family, f.version);
+    format += f.family == btr::facts::OwnFormat ? " (an SQLite database)"
+                                                : " (written by the vendor's engine)";
+    std::string features;
+    for (const std::string& name : featureNames(f)) {
+        features += (features.empty() ? "" : ", ") + name;
+        if (name == "owner name")
+            features += std::string(" (") + btr::facts::ownerModeText(f.ownerMode) + ")";
+        if (name == "encrypted" && f.cipher != 0)
+            features += fmt::format(" (rule {})", f.cipher);
+    }
+    return fmt::format("  {:<21}{}\n  {:<21}{}\n", "Format", format, "Features",
+        features.empty() ? "none" : features);
+}
+
+nlohmann::ordered_json formatJson(const uint8_t (&facts)[btr::facts::Size])
+{
+    using json = nlohmann::ordered_json;
+    const FormatFacts f = readFacts(facts);
+    json j;
+    j["family"] = familyKey(f.family);
+    j["version"] = btr::facts::versionName(f.family, f.version);
+    j["version_word"] = f.version;
+    j["features"] = featureNames(f);
+    if (f.features & btr::facts::OwnerName) {
+        j["owner"]
+            = {{"access_mode", f.ownerMode}, {"access", btr::facts::ownerModeText(f.ownerMode)}};
+    } else {
+        j["owner"] = json();
+    }
+    j["encryption_rule"] = f.cipher != 0 ? json(f.cipher) : json();
+    return j;
+}
 
 std::vector<spec::AcsBlock> acsBlocks(const spec::SpecBuffer& image, const spec::Layout& layout)
 {

@@ -1,6 +1,7 @@
 // A data file's definition as `stat` shows it: readable text, and a JSON object for scripts.
 #pragma once
 
+#include "FileFacts.h"
 #include "SpecBuffer.h"
 #include "TextDecoder.h"
 
@@ -18,6 +19,11 @@ std::string definitionText(
 // The same facts as one JSON object (the man page lists its members).
 nlohmann::ordered_json definitionJson(
     const std::string& name, const spec::SpecBuffer& image, fields::TextDecoder& names);
+
+// What the record manager's file facts say, as `stat` shows them: the lines "Format" and
+// "Features" (with their two leading blanks), and a JSON object.
+std::string formatText(const uint8_t (&facts)[btr::facts::Size]);
+nlohmann::ordered_json formatJson(const uint8_t (&facts)[btr::facts::Size]);
 
 // The collating-sequence blocks a definition holds, in block order (block n is the one a
 // segment's AcsNumber n selects), as far as they lie inside the image.

@@ -67,12 +67,19 @@ Refusal refusalOf(TWinBtr& file)
     Refusal refusal;
     refusal.status = file.GetStatus();
     refusal.reason = file.Reason(&refusal.kind);
+    if (refusal.status == btr::status::OwnerNameRequired)
+        refusal.reason = OwnerNameAdvice;
     return refusal;
 }
 
-bool openToRead(TWinBtr& file, const std::string& name, Refusal& refusal)
+Refusal ownerNameRefusal()
 {
-    if (file.Open(name.c_str(), "", btr::mode::ReadOnly) == btr::status::Success)
+    return Refusal {btr::status::OwnerNameRequired, OwnerNameAdvice, btr::reason::OwnerName};
+}
+
+bool openToRead(TWinBtr& file, const std::string& name, Refusal& refusal, const std::string& owner)
+{
+    if (file.Open(name.c_str(), owner.c_str(), btr::mode::ReadOnly) == btr::status::Success)
         return true;
     refusal = refusalOf(file);
     // An Open whose Stat failed leaves the file open; it is of no use.

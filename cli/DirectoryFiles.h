@@ -43,12 +43,16 @@ struct Refusal
     std::string words() const;
 };
 
-// The refusal of the call `file` made last: its status and the record manager's reason.
+// The refusal of the call `file` made last: its status and the record manager's reason (for 51,
+// how to give the owner name).
 Refusal refusalOf(TWinBtr& file);
 
-// Opens `name` read-only; false with the refusal when the record manager does not open it (the
-// file is then closed).
-bool openToRead(TWinBtr& file, const std::string& name, Refusal& refusal);
+// Opens `name` read-only with the owner name `owner` (empty: none); false with the refusal when
+// the record manager does not open it (the file is then closed).
+bool openToRead(
+    TWinBtr& file, const std::string& name, Refusal& refusal, const std::string& owner = {});
+// The refusal of a file whose records need the owner name, found before any record is read.
+Refusal ownerNameRefusal();
 
 // The regular files directly in `directory`, by name; false with the failure reported.
 bool directoryFiles(Context& ctx, const std::string& directory, std::vector<std::string>& files);

@@ -29,6 +29,7 @@ struct ExportOptions
     std::string null;
     RecordOrder order;
     FieldOptions fields;
+    std::string owner;
 };
 
 enum class Format { Csv, Jsonl, Sql };
@@ -341,7 +342,8 @@ void runExport(Context& ctx, const ExportOptions& opt)
     if (!encodingDecoder(ctx, opt.fields.encoding, decoder))
         return;
     TWinBtr source;
-    if (!openFile(ctx, source, opt.file))
+    if (!openFile(ctx, source, opt.file, opt.owner)
+        || !recordsReadable(ctx, source, opt.file, opt.owner))
         return;
     fields::Layout layout;
     if (!fileLayout(ctx, source, opt.file, opt.fields, layout, decoder))
@@ -381,7 +383,7 @@ void runExport(Context& ctx, const ExportOptions& opt)
         return;
     }
     if (status != btr::status::EndOfFile) {
-        ctx.fail(cannotDo("Cannot read", opt.file, status) + " " + std::to_string(exporter.rows())
+        ctx.fail(cannotRead(opt.file, status) + " " + std::to_string(exporter.rows())
             + " records were exported before; " + target
             + (output.isStandardOutput() ? " holds them." : " is not written."));
         return;
@@ -423,6 +425,7 @@ Command addExportCommand(CLI::App& app, Context& ctx)
     cmd->add_option("--null", opt->null, "CSV: the text of a null value (empty by default)");
     addOrderOptions(cmd, opt->order);
     addFieldOptions(cmd, opt->fields);
+    addOwnerOption(cmd, opt->owner);
     return {cmd, [&ctx, opt] { runExport(ctx, *opt); }};
 }
 

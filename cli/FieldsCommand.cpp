@@ -29,6 +29,7 @@ struct FieldsCommandOptions
     FieldOptions fields;
     bool json = false;
     uint32_t sample = 0;
+    std::string owner;
 };
 
 // How many characters of a value the sample table shows.
@@ -118,7 +119,7 @@ bool sampleValues(Context& ctx, TWinBtr& file, const std::string& name,
 void runFields(Context& ctx, const FieldsCommandOptions& opt)
 {
     TWinBtr file;
-    if (!openFile(ctx, file, opt.file))
+    if (!openFile(ctx, file, opt.file, opt.owner))
         return;
     fields::Layout layout;
     fields::TextDecoder decoder;
@@ -365,6 +366,7 @@ Command addFieldsCommand(CLI::App& app, Context& ctx)
     cmd->add_option("--sample", opt->sample,
            "Also show the first N records' values (physical order) under the layout")
         ->check(CLI::Range(1, 1000));
+    addOwnerOption(cmd, opt->owner);
     return {cmd, [&ctx, opt] { runFields(ctx, *opt); }};
 }
 

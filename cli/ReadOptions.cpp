@@ -31,6 +31,21 @@ void addOrderOptions(CLI::App* cmd, RecordOrder& order)
     cmd->add_flag("-p,--physical", order.physical, "In physical order")->excludes(key);
 }
 
+void addOwnerOption(CLI::App* cmd, std::string& owner)
+{
+    cmd->add_option("--owner", owner,
+           "The owner name of files whose records are encrypted under one (any name reads them: "
+           "it cannot be checked)")
+        ->type_name("NAME")
+        ->check(CLI::Validator(
+            [](std::string& name) {
+                return name.empty() || name.size() > btr::OwnerNameSize - 1
+                    ? std::string("an owner name has 1 to 8 characters")
+                    : std::string();
+            },
+            "NAME"));
+}
+
 void applyOrder(TWinBtr& file, const RecordOrder& order)
 {
     if (order.physical)
@@ -186,6 +201,11 @@ bool readRecordSample(
     if (status == btr::status::Success)
         return true;
     const std::string failure = cannotDo("Cannot read", name, status, file.Reason());
+    // The definition of an encrypted file is plain: its keys still make a layout.
+    if (sample.empty() && status == btr::status::OwnerNameRequired) {
+        ctx.note(failure + " The fields are its keys alone.");
+        return true;
+    }
     if (sample.empty()) {
         ctx.fail(failure);
         return false;

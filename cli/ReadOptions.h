@@ -22,6 +22,8 @@ struct RecordOrder
 };
 
 void addOrderOptions(CLI::App* cmd, RecordOrder& order);
+// --owner NAME: the owner name a file's encrypted records are read with.
+void addOwnerOption(CLI::App* cmd, std::string& owner);
 // Sets the open file's key number and Step use; a file without keys is read in Step order
 // whatever was asked.
 void applyOrder(TWinBtr& file, const RecordOrder& order);

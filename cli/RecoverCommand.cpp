@@ -9,11 +9,14 @@
 #include "LittleEndian.h"
 #include "Messages.h"
 #include "Output.h"
+#include "ReadOptions.h"
 #include "Sequential.h"
+#include "SpecBuffer.h"
 
 #include <fmt/core.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -34,6 +37,7 @@ struct RecoverOptions
     std::string save;
     bool wholeOnly = false;
     bool json = false;
+    std::string owner;
 };
 
 // The record manager's salvage report, by field.
@@ -110,13 +114,18 @@ bool givenDefinition(Context& ctx, const std::string& name, std::vector<uint8_t>
 {
     TWinBtr file;
     if (file.Open(name.c_str(), "", btr::mode::ReadOnly) == btr::status::Success) {
-        image.assign(btr::SpecBufferSize, 0);
-        const int16_t status = file.StatTo(image.data());
+        spec::SpecBuffer stat;
+        const int16_t status = file.StatTo(stat.data());
         file.Close();
         if (status != btr::status::Success) {
             ctx.fail(cannotDo("Cannot read the definition of", name, status));
             return false;
         }
+        // The image alone: an owner name given goes right after it.
+        const spec::Layout layout = stat.readLayout();
+        const size_t size = std::min<size_t>(btr::SpecBufferSize,
+            size_t(layout.acsOffset()) + size_t(btr::layout::AcsBlockSize) * layout.acsBlockCount);
+        image.assign(stat.bytes.begin(), stat.bytes.begin() + long(size));
         return true;
     }
     const int16_t status = file.GetStatus();
@@ -150,6 +159,11 @@ void runRecover(Context& ctx, const RecoverOptions& opt)
     std::vector<uint8_t> given;
     if (!opt.definition.empty() && !givenDefinition(ctx, opt.definition, given))
         return;
+    // The owner name follows the definition image, or stands alone.
+    if (!opt.owner.empty()) {
+        given.insert(given.end(), opt.owner.begin(), opt.owner.end());
+        given.push_back(0);
+    }
 
     TWinBtr source;
     const auto mode = opt.wholeOnly ? btr::mode::SalvageWholeOnly : btr::mode::Salvage;
@@ -171,6 +185,11 @@ void runRecover(Context& ctx, const RecoverOptions& opt)
         ctx.fail(message);
         return;
     }
+    if (!recordsReadable(ctx, source, opt.source, opt.owner))
+        return;
+    uint8_t facts[btr::facts::Size];
+    const bool compressed = source.GetFileFacts(facts) == btr::status::Success
+        && (btr::le::get16(facts + btr::facts::at::Features) & btr::facts::Compressed);
     uint8_t reportBytes[btr::salvage::ReportSize] = {};
     if (source.CallWith(btr::op::SalvageReport, reportBytes, sizeof reportBytes)
         != btr::status::Success) {
@@ -309,9 +328,13 @@ void runRecover(Context& ctx, const RecoverOptions& opt)
                                  "broken).",
                 opt.source, before.partial));
         if (before.leftOut > 0)
-            ctx.note(fmt::format("{}: {} records left out whole-only (their variable part is "
-                                 "broken).",
-                opt.source, before.leftOut));
+            ctx.note(compressed
+                    ? fmt::format("{}: {} records left out (their compressed stream does not "
+                                  "decode).",
+                        opt.source, before.leftOut)
+                    : fmt::format("{}: {} records left out whole-only (their variable part is "
+                                  "broken).",
+                        opt.source, before.leftOut));
         if (before.acsLost)
             ctx.note(opt.source + " has lost a collating-sequence page; a file made from these "
                 + "records needs its definition from --definition.");
@@ -329,9 +352,7 @@ void runRecover(Context& ctx, const RecoverOptions& opt)
         return;
     }
     if (outcome.failed()) {
-        const bool readFailed = outcome.stop == CopyOutcome::Read;
-        ctx.fail(copyStopped(copyStopWhat(outcome), readFailed ? opt.source : opt.destination,
-            outcome.status, outcome, opt.destination));
+        ctx.fail(copyFailure(outcome, opt.source, opt.destination));
         return;
     }
     if (!refused.empty())
@@ -357,6 +378,7 @@ Command addRecoverCommand(CLI::App& app, Context& ctx)
     cmd->add_flag("--whole-only", opt->wholeOnly,
         "Leave out records whose variable part cannot be read whole");
     cmd->add_flag("--json", opt->json, "The report as JSON on standard output");
+    addOwnerOption(cmd, opt->owner);
     cmd->callback([opt] {
         if (opt->destination.empty() && opt->save.empty())
             throw CLI::ValidationError("recover", "give DESTINATION or --save FILE");

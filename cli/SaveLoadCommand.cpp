@@ -20,6 +20,7 @@ struct SaveOptions
     std::string file;
     std::string output = "-";
     RecordOrder order;
+    std::string owner;
 };
 
 struct LoadOptions
@@ -32,7 +33,8 @@ struct LoadOptions
 void runSave(Context& ctx, const SaveOptions& opt)
 {
     TWinBtr source;
-    if (!openFile(ctx, source, opt.file))
+    if (!openFile(ctx, source, opt.file, opt.owner)
+        || !recordsReadable(ctx, source, opt.file, opt.owner))
         return;
     applyOrder(source, opt.order);
     const auto total = uint64_t(std::max(source.RecordCount(), 0));
@@ -50,8 +52,8 @@ void runSave(Context& ctx, const SaveOptions& opt)
     const std::string target = output.isStandardOutput() ? "standard output" : opt.output;
     switch (outcome.stop) {
     case sequential::SaveOutcome::Read:
-        ctx.fail(cannotDo("Cannot read", opt.file, outcome.status) + " "
-            + std::to_string(outcome.saved) + " records were read before; " + target
+        ctx.fail(cannotRead(opt.file, outcome.status) + " " + std::to_string(outcome.saved)
+            + " records were read before; " + target
             + (output.isStandardOutput() ? " holds them, without the end mark."
                                          : " is not written."));
         return;
@@ -118,6 +120,7 @@ Command addSaveCommand(CLI::App& app, Context& ctx)
     cmd->add_option("FILE", opt->file, "The data file")->required();
     cmd->add_option("OUTPUT", opt->output, "The sequential file; - or none for standard output");
     addOrderOptions(cmd, opt->order);
+    addOwnerOption(cmd, opt->owner);
     return {cmd, [&ctx, opt] { runSave(ctx, *opt); }};
 }
 

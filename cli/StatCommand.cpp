@@ -17,6 +17,7 @@ struct StatOptions
 {
     std::vector<std::string> files;
     bool json = false;
+    std::string owner;
     std::string encoding = fields::AutoEncoding;
 };
 
@@ -48,7 +49,7 @@ void runStat(Context& ctx, const StatOptions& opt)
     bool first = true;
     for (const std::string& name : opt.files) {
         TWinBtr file;
-        if (!openFile(ctx, file, name))
+        if (!openFile(ctx, file, name, opt.owner))
             continue;
         spec::SpecBuffer image;
         uint8_t bytes[btr::SpecBufferSize] = {};
@@ -58,14 +59,21 @@ void runStat(Context& ctx, const StatOptions& opt)
             continue;
         }
         std::copy(std::begin(bytes), std::end(bytes), image.bytes.begin());
+        // The format and its features, when the record manager can say them.
+        uint8_t facts[btr::facts::Size];
+        const bool known = file.GetFileFacts(facts) == btr::status::Success;
         fields::TextDecoder names = namesDecoder(ctx, file, name, image, opt.encoding);
         file.Close();
         if (opt.json) {
+            nlohmann::ordered_json j = definitionJson(name, image, names);
+            j["format"] = known ? formatJson(facts) : nlohmann::ordered_json();
             fmt::print(ctx.io.out, "{}\n",
-                definitionJson(name, image, names)
-                    .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+                j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
         } else {
-            fmt::print(ctx.io.out, "{}{}", first ? "" : "\n", definitionText(name, image, names));
+            std::string text = definitionText(name, image, names);
+            if (known)
+                text.insert(text.find('\n') + 1, formatText(facts));
+            fmt::print(ctx.io.out, "{}{}", first ? "" : "\n", text);
         }
         first = false;
     }
@@ -79,6 +87,7 @@ Command addStatCommand(CLI::App& app, Context& ctx)
     CLI::App* cmd = app.add_subcommand("stat", "Show each file's whole definition");
     cmd->add_option("FILE", opt->files, "Data files")->required();
     cmd->add_flag("--json", opt->json, "One JSON object a line, for scripts");
+    addOwnerOption(cmd, opt->owner);
     addEncodingOption(cmd, opt->encoding);
     return {cmd, [&ctx, opt] { runStat(ctx, *opt); }};
 }

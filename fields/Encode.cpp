@@ -65,14 +65,6 @@ bool startsWith0x(std::string_view s)
     return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
 }
 
-// Bytes up to the last one that is neither blank nor NUL, as appendValue reads a string.
-size_t trimmedLength(const uint8_t* p, size_t n)
-{
-    while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == 0))
-        --n;
-    return n;
-}
-
 // The user's text as a message repeats it: valid UTF-8 whatever was typed (a byte that is not
 // UTF-8 and a control character become U+FFFD), cut after a few words.
 std::string shown(std::string_view s)
@@ -809,27 +801,6 @@ bool tooLong(std::string_view type, size_t n, size_t most, size_t characters, si
     return false;
 }
 
-// appendValue shows a zstring, lstring or lvar whose text is not valid in the code page as "0x"
-// and the hex digits of that text's bytes alone, without the length or what follows the NUL: such
-// a text is taken back as those bytes. Hex digits whose bytes are text, and hex digits in upper
-// case (which appendValue never writes) or with blanks around them, are the characters typed,
-// like any other text.
-bool shownAsHex(std::string_view s, const ValueType& t, TextEncoder& encoder, std::string& bytes)
-{
-    if (s.size() % 2 != 0 || s.substr(0, 2) != "0x"
-        || s.find_first_not_of("0123456789abcdef", 2) != std::string_view::npos)
-        return false;
-    std::string raw((s.size() - 2) / 2, '\0');
-    fromHex(s.substr(2), reinterpret_cast<uint8_t*>(raw.data()));
-    if (t.type == exttype::ZString && raw.find('\0') != std::string::npos)
-        return false;
-    const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
-    if (encoder.readable(p, trimmedLength(p, raw.size())))
-        return false;
-    bytes = std::move(raw);
-    return true;
-}
-
 bool encodeText(const ValueType& t, std::string_view text, const uint8_t* old, uint8_t* w, size_t n,
     TextEncoder& encoder, std::string& why)
 {
@@ -845,10 +816,11 @@ bool encodeText(const ValueType& t, std::string_view text, const uint8_t* old, u
             + " has no room for its length";
         return false;
     }
+    // A text that reads as hex is the characters typed: appendValue shows a text the code page
+    // cannot read as the hex of the whole field, which encodeValue has already taken as bytes.
     std::string bytes;
-    if (!(header > 0 || t.type == exttype::ZString) || !shownAsHex(text, t, encoder, bytes))
-        if (!encoder.append(text, bytes, why))
-            return false;
+    if (!encoder.append(text, bytes, why))
+        return false;
     size_t most = n - header;
     if (t.type == exttype::LString)
         most = std::min<size_t>(most, 255);

@@ -84,8 +84,7 @@ size_t utf8Length(std::string_view s)
 }
 
 TextEncoder::TextEncoder(const std::string& encoding)
-    : decoder_(encoding)
-    , encoding_(encoding)
+    : encoding_(encoding)
 {
     const iconv_t cd = ::iconv_open(encoding.c_str(), "UTF-8");
     if (cd == NoConversion) {
@@ -100,12 +99,6 @@ TextEncoder::~TextEncoder()
 {
     if (valid_)
         ::iconv_close(static_cast<iconv_t>(cd_));
-}
-
-bool TextEncoder::readable(const uint8_t* p, size_t n)
-{
-    scratch_.clear();
-    return decoder_.append(p, n, scratch_);
 }
 
 bool TextEncoder::append(std::string_view text, std::string& out, std::string& why)

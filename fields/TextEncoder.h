@@ -32,13 +32,7 @@ public:
     // TextDecoder reads it.
     bool append(std::string_view text, std::string& out, std::string& why);
 
-    // True when TextDecoder reads the n bytes as text of the code page: what appendValue shows as
-    // hex instead is taken back as bytes.
-    bool readable(const uint8_t* p, size_t n);
-
 private:
-    TextDecoder decoder_;
-    std::string scratch_;
     std::string encoding_;
     std::string error_;
     void* cd_ = nullptr; // iconv_t

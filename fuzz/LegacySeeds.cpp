@@ -28,10 +28,15 @@ struct Shape
     uint32_t staleEvery;
     bool scatter;
     bool acs;
+    bool compressed = false;
+    bool systemData = false;
+    bool variableTail = false;
+    int ownerMode = -1; // none
+    int rule = 1;
 };
 
 // Small enough that a mutation reaches every structure; the 512-byte pages of the 6.x shapes with
-// 300 records need two table pairs.
+// 300 records need two table pairs, as do the 9.5 shape's 3000.
 const Shape shapes[] = {
     {"v5-fixed", legacytest::Version5, 512, false, 40, 0, 0, false, false},
     {"v5-variable-acs", legacytest::Version5, 512, true, 30, 4, 0, false, true},
@@ -40,6 +45,28 @@ const Shape shapes[] = {
     {"v60-variable", legacytest::Version60, 512, true, 30, 0, 3, false, false},
     {"v60-two-pairs", legacytest::Version60, 512, false, 300, 0, 0, true, false},
     {"v61-acs", legacytest::Version61, 1024, false, 50, 0, 2, false, true},
+    {"v5-compressed", legacytest::Version5, 512, false, 40, 4, 0, false, false, true},
+    {"v5-compressed-variable", legacytest::Version5, 1024, true, 30, 0, 0, false, true, true},
+    {"v60-compressed-stale", legacytest::Version60, 512, false, 50, 3, 2, true, false, true},
+    {"v80-fixed", legacytest::Version80, 512, false, 40, 5, 2, false, false},
+    {"v80-variable-acs", legacytest::Version80, 1024, true, 30, 0, 3, true, true},
+    {"v90-system-data", legacytest::Version90, 2048, false, 60, 4, 0, false, false, false, true},
+    {"v95-fixed", legacytest::Version95, 1024, false, 40, 0, 2, false, false},
+    {"v95-variable-tail", legacytest::Version95, 512, true, 25, 0, 0, false, false, false, false,
+        true},
+    {"v95-compressed-system-data", legacytest::Version95, 1024, false, 50, 3, 2, false, true, true,
+        true},
+    {"v95-two-pairs", legacytest::Version95, 512, false, 3000, 0, 0, true, false},
+    {"v5-owner-plain", legacytest::Version5, 512, false, 30, 0, 0, false, false, false, false,
+        false, 0},
+    {"v5-encrypted-rule1", legacytest::Version5, 512, true, 30, 4, 0, false, true, false, false,
+        false, 2, 1},
+    {"v5-encrypted-rule2-compressed", legacytest::Version5, 1024, false, 40, 0, 0, false, false,
+        true, false, false, 2, 2},
+    {"v60-encrypted-rule2", legacytest::Version60, 1024, false, 40, 3, 2, false, false, false,
+        false, false, 3, 2},
+    {"v95-owner-plain", legacytest::Version95, 512, false, 30, 0, 0, false, false, false, false,
+        false, 1},
 };
 
 recman::AcsBlockDef upperCase()
@@ -61,6 +88,16 @@ legacytest::LegacyFileSpec specOf(const Shape& shape)
     spec.staleEvery = shape.staleEvery;
     spec.scatter = shape.scatter;
     spec.current = CurrentCopy::Alternating;
+    spec.systemData = shape.systemData;
+    spec.variableTail = shape.variableTail;
+    spec.tailBlock = 60;
+    spec.fragmentLimit = shape.compressed ? 9 : 0;
+    spec.unusedFragmentEvery = shape.compressed ? 4 : 0;
+    if (shape.ownerMode >= 0) {
+        spec.owner.set = true;
+        spec.owner.mode = uint8_t(shape.ownerMode);
+        spec.owner.rule = shape.rule;
+    }
     const bool variable = shape.variable;
     spec.rule = [variable](uint32_t i, std::vector<uint8_t>& record) {
         record.assign(RecordLength, 0);
@@ -76,7 +113,8 @@ legacytest::LegacyFileSpec specOf(const Shape& shape)
     recman::Definition& def = spec.definition;
     def.pageSize = shape.pageSize;
     def.recordLength = RecordLength;
-    def.fileFlags = variable ? recman::fileflag::VariableLength : 0;
+    def.fileFlags = uint16_t((variable ? recman::fileflag::VariableLength : 0)
+        | (shape.compressed ? recman::fileflag::Compressed : 0));
     recman::Key unique;
     unique.segments.push_back({1, 4, keyflag::ExtendedType, shape.records, 1, 0, 0, 0, 0});
     recman::Key names;

@@ -1,8 +1,8 @@
 // Salvage reading against any bytes: the input is written as a data file and opened through the
-// entry point in the salvage mode, without a definition and, when that finds none, with one given
-// in the Open data buffer; then Stat, Step through every rescued record, and the report. A file
-// salvage takes must answer every call with a status, give exactly as many records as its report
-// and its Stat say, refuse Gets and writes, and end every walk.
+// entry point in the salvage mode with an owner name, without a definition and, when that finds
+// none, with one given in the Open data buffer; then Stat, Step through every rescued record, and
+// the report. A file salvage takes must answer every call with a status, give exactly as many
+// records as its report and its Stat say, refuse Gets and writes, and end every walk.
 #include "DefinitionLayout.h"
 #include "FuzzSupport.h"
 #include "LegacySeeds.h"
@@ -80,14 +80,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     fuzz::Call call;
     call.data.assign(65535, 0);
+    // The owner name, alone or after the definition, so that encrypted records are read too.
+    static const fuzz::Bytes owner = {'F', 'U', 'Z', 'Z', 0};
+    fuzz::Bytes withOwner = definition;
+    withOwner.insert(withOwner.end(), owner.begin(), owner.end());
     for (const int8_t mode : {btr::mode::Salvage, btr::mode::SalvageWholeOnly}) {
-        std::fill(call.data.begin(), call.data.end(), 0);
-        call.data.resize(0);
+        call.data = owner;
         int16_t st = call.open(path, mode);
         call.data.assign(65535, 0);
         if (st == btr::status::IoError) {
             // Nothing of its own to read it with: the caller's definition in the data buffer.
-            call.data = definition;
+            call.data = withOwner;
             st = call.open(path, mode);
             call.data.assign(65535, 0);
         }

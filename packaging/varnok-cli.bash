@@ -32,45 +32,59 @@ _varnok_cli()
         return
     fi
     case $command in
-        stat) options="--json --encoding" ;;
+        stat)
+            options="--json --encoding --owner"
+            case $prev in
+                --owner) return ;;
+            esac
+            ;;
         describe) options="--replace" ;;
         create) options="--replace" ;;
         clone) options="--replace" ;;
-        copy) options="" ;;
-        save)
-            options="-k --key -p --physical"
+        copy)
+            options="--owner"
             case $prev in
-                -k | --key) return ;;
+                --owner) return ;;
+            esac
+            ;;
+        save)
+            options="-k --key -p --physical --owner"
+            case $prev in
+                -k | --key | --owner) return ;;
             esac
             ;;
         load) options="--keep-going" ;;
         recover)
-            options="--save --definition --whole-only --json"
+            options="--save --definition --whole-only --json --owner"
+            case $prev in
+                --owner) return ;;
+            esac
             ;;
         fields)
-            options="--json --sample --encoding --dictionary --table --infer --keys-only --layout"
+            options="--json --sample --encoding --dictionary --table --infer --keys-only --layout --owner"
             case $prev in
                 --dictionary) _filedir -d; return ;;
                 --layout) _filedir; return ;;
-                --table | --sample) return ;;
+                --table | --sample | --owner) return ;;
             esac
             ;;
         tables) options="--json --encoding" ;;
         export)
-            options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table --infer --keys-only --layout"
+            options="-f --format --dialect -d --delimiter --no-header --null -k --key -p --physical -o --output --encoding --dictionary --table --infer --keys-only --layout --owner"
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W "csv jsonl sql" -- "$cur")); return ;;
                 --dialect) COMPREPLY=($(compgen -W "sqlite postgresql" -- "$cur")); return ;;
                 --dictionary) _filedir -d; return ;;
                 --layout) _filedir; return ;;
-                -d | --delimiter | --null | -k | --key | --table) return ;;
+                -d | --delimiter | --null | -k | --key | --table | --owner) return ;;
             esac
             ;;
         convert)
-            options="--into --encoding --dictionary --infer --keys-only --layout"
+            options="--into --encoding --dictionary --infer --keys-only --layout --owner"
             case $prev in
                 --dictionary) _filedir -d; return ;;
                 --layout) _filedir; return ;;
+                --owner) return ;;
             esac
             ;;
     esac

@@ -57,6 +57,7 @@ struct Handle
     int file = -1;
     bool readOnly = false; // opened in read-only mode
     bool exclusive = false;
+    bool ownerGiven = false; // an owner name came with Open
     std::unique_ptr<Cursor> cursor;
 };
 
@@ -117,6 +118,7 @@ private:
     int16_t open(void* posBlock, const void* data, const uint16_t* dataLength, void* keyBuffer,
         uint8_t keyLength, uint8_t keyNumber);
     int16_t salvageReport(Handle& h, void* data, uint16_t* dataLength);
+    int16_t facts(Handle& h, void* data, uint16_t* dataLength);
     static int16_t reason(void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength);
     int16_t close(Handle& h, void* posBlock);
     int16_t create(
@@ -134,6 +136,8 @@ private:
     // joins it on its first write), or outside any; 85 while another client's transaction holds
     // the file.
     int16_t enterWrite(int file, const uint8_t* client);
+    // 51 with its reason for a record read of an encrypted file opened without an owner name.
+    static int16_t ownerCheck(const OpenFile& f, const Handle& h);
     int16_t read(uint16_t op, bool keyOnly, Handle& h, void* data, uint16_t* dataLength,
         void* keyBuffer, uint8_t keyLength, uint8_t keyNumber);
     int16_t getDirect(Handle& h, void* data, uint16_t* dataLength, void* keyBuffer,
@@ -270,6 +274,7 @@ int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLen
     case btr::op::GetByPercentage:
     case btr::op::FindPercentage:
     case btr::op::SalvageReport:
+    case btr::op::FileFacts:
         break;
     default:
         return st::InvalidOperation;
@@ -299,6 +304,8 @@ int16_t Manager::call(uint16_t op, void* posBlock, void* data, uint16_t* dataLen
         return percentage(op, *h, data, dataLength, keyBuffer, keyLength, keyNumber);
     case btr::op::SalvageReport:
         return salvageReport(*h, data, dataLength);
+    case btr::op::FileFacts:
+        return facts(*h, data, dataLength);
     default:
         return read(op, keyOnly, *h, data, dataLength, keyBuffer, keyLength, keyNumber);
     }
@@ -316,14 +323,20 @@ int16_t Manager::open(void* posBlock, const void* data, const uint16_t* dataLeng
     const bool salvage = mode == btr::mode::Salvage || mode == btr::mode::SalvageWholeOnly;
     if ((mode > btr::mode::Normal || mode < btr::mode::Exclusive) && !salvage)
         return st::InvalidOperation;
-    // Salvage: the data buffer may carry the definition to read a file with whose control
-    // records have lost theirs, as a definition image.
+    // The data buffer carries the owner name; in a salvage mode it may carry instead the
+    // definition to read a file with whose control records have lost theirs, as a definition
+    // image, and the owner name after it.
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    const uint16_t length = data && dataLength ? *dataLength : 0;
     Definition given;
-    const bool haveGiven = salvage && data && dataLength && *dataLength > 0;
+    const bool haveGiven = salvage && length > btr::OwnerNameSize;
+    size_t ownerAt = 0;
     if (haveGiven) {
-        if (int16_t s = parseCreate(static_cast<const uint8_t*>(data), *dataLength, given))
+        if (int16_t s = parseCreate(bytes, length, given))
             return s;
+        ownerAt = size_t(given.imageSize());
     }
+    const bool ownerGiven = ownerAt < length && bytes[ownerAt] != 0;
 
     // A block that still names an open handle is reused: that handle is closed first, so it
     // cannot be lost with its pending writes.
@@ -423,6 +436,7 @@ int16_t Manager::open(void* posBlock, const void* data, const uint16_t* dataLeng
     h.file = fi;
     h.readOnly = mode == btr::mode::ReadOnly || salvage;
     h.exclusive = mode == btr::mode::Exclusive;
+    h.ownerGiven = ownerGiven;
     h.generation = nextGeneration_++;
     ++f.handles;
     f.exclusive = f.exclusive || h.exclusive;
@@ -671,6 +685,16 @@ void returnedLength(int16_t s, const ReadTarget& t, uint16_t* dataLength)
     }
 }
 
+int16_t Manager::ownerCheck(const OpenFile& f, const Handle& h)
+{
+    // Varnok cannot check an owner name against the file: whoever gives one may read it.
+    if (f.file->ownerNameRequired() && !h.ownerGiven) {
+        explain(btr::reason::OwnerName, "its records are encrypted under an owner name");
+        return st::OwnerNameRequired;
+    }
+    return st::Success;
+}
+
 int16_t Manager::read(uint16_t op, bool keyOnly, Handle& h, void* data, uint16_t* dataLength,
     void* keyBuffer, uint8_t keyLength, uint8_t keyNumber)
 {
@@ -679,6 +703,8 @@ int16_t Manager::read(uint16_t op, bool keyOnly, Handle& h, void* data, uint16_t
     Cursor& c = *h.cursor;
     if (!dataLength || (!data && !keyOnly))
         return st::InvalidOperation;
+    if (int16_t s = ownerCheck(f, h))
+        return s;
     ReadTarget t;
     t.data = keyOnly ? nullptr : static_cast<uint8_t*>(data);
     t.capacity = keyOnly ? 0 : *dataLength;
@@ -746,6 +772,8 @@ int16_t Manager::getDirect(Handle& h, void* data, uint16_t* dataLength, void* ke
     OpenFile& f = files_[h.file];
     if (!data || !dataLength)
         return st::InvalidOperation;
+    if (int16_t s = ownerCheck(f, h))
+        return s;
     if (*dataLength < 4)
         return st::DataBufferTooShort;
     int keyIndex = -1;
@@ -777,6 +805,8 @@ int16_t Manager::percentage(uint16_t op, Handle& h, void* data, uint16_t* dataLe
     } else if (f.file->definition().keyOnly()) {
         return st::OperationNotAllowed; // no physical order to count in
     }
+    if (int16_t s = ownerCheck(f, h))
+        return s;
     if (op == btr::op::FindPercentage) {
         uint32_t percent = 0;
         const int16_t s = f.file->findPercentage(
@@ -830,6 +860,26 @@ int16_t Manager::salvageReport(Handle& h, void* data, uint16_t* dataLength)
     std::memcpy(data, report.data(), n);
     *dataLength = static_cast<uint16_t>(report.size());
     return report.size() > n ? st::DataBufferTooShort : st::Success;
+}
+
+int16_t Manager::facts(Handle& h, void* data, uint16_t* dataLength)
+{
+    namespace at = btr::facts::at;
+    if (!data || !dataLength)
+        return st::InvalidOperation;
+    const FormatFacts f = files_[h.file].file->formatFacts();
+    uint8_t image[btr::facts::Size] = {};
+    btr::le::put16(image + at::Version, btr::facts::LayoutVersion);
+    btr::le::put16(image + at::Size, btr::facts::Size);
+    image[at::Family] = f.family;
+    image[at::OwnerMode] = f.ownerMode;
+    btr::le::put16(image + at::FormatVersion, f.version);
+    btr::le::put16(image + at::Features, f.features);
+    image[at::Cipher] = f.cipher;
+    const size_t n = std::min<size_t>(sizeof image, *dataLength);
+    std::memcpy(data, image, n);
+    *dataLength = btr::facts::Size;
+    return n < sizeof image ? st::DataBufferTooShort : st::Success;
 }
 
 int16_t Manager::reason(void* data, uint16_t* dataLength, void* keyBuffer, uint8_t keyLength)

@@ -7,6 +7,7 @@
 
 #include "BtrCall.h"
 #include "Definition.h"
+#include "FileFacts.h"
 
 #include <chrono>
 #include <cstdint>
@@ -83,6 +84,18 @@ struct LiveFigures
     uint16_t unusedPages = 0;
 };
 
+// What a file is beyond its definition, for the entry point's FileFacts operation: its format
+// family and version, the features it uses (btr::facts bits), its owner name's access mode and the
+// rule its data is decrypted by.
+struct FormatFacts
+{
+    uint8_t family = btr::facts::OwnFormat;
+    uint16_t version = 0;
+    uint16_t features = 0;
+    uint8_t ownerMode = btr::facts::NoOwner;
+    uint8_t cipher = 0;
+};
+
 class DataFile
 {
 public:
@@ -93,6 +106,10 @@ public:
     virtual bool readOnly() const = 0;
     // Fills `out` without scanning the file.
     virtual int16_t liveFigures(LiveFigures& out) = 0;
+    virtual FormatFacts formatFacts() const = 0;
+    // The records are encrypted under an owner name: only a handle opened with one reads them
+    // (Open and Stat need none).
+    virtual bool ownerNameRequired() const { return false; }
 
     // A fresh cursor for a new handle (no position).
     virtual std::unique_ptr<Cursor> newCursor() = 0;

@@ -23,6 +23,7 @@ using btr::le::put32;
 constexpr int LinkedDuplicateOverhead = 8;
 constexpr int VariablePartOverhead = 4;
 constexpr int PageHeaderOverhead = 8;
+constexpr int MaxCompressedRecordLength = 0x7FFF;
 
 // The flags every segment of one key must share.
 constexpr uint16_t KeyWideFlags = keyflag::Duplicates | keyflag::Modifiable
@@ -294,7 +295,12 @@ int16_t parseCreate(const uint8_t* data, uint16_t length, Definition& out)
     int overhead = def.variableLength() ? VariablePartOverhead : 0;
     for (const Key& key : def.keys)
         overhead += key.linkedDuplicates() ? LinkedDuplicateOverhead : 0;
-    if (def.recordLength < 4 || def.recordLength + overhead > def.pageSize - PageHeaderOverhead)
+    // A compressed record lives as a stream in the variable pages, not in its slot: it need not
+    // fit a page (real files hold longer ones), only keep its length a positive 16-bit number.
+    const bool fits = def.fileFlags & fileflag::Compressed
+        ? def.recordLength <= MaxCompressedRecordLength
+        : def.recordLength + overhead <= def.pageSize - PageHeaderOverhead;
+    if (def.recordLength < 4 || !fits)
         return InvalidRecordLength;
 
     if (numIndexes < 0 || numIndexes > MaxKeys || tooManySegments)

@@ -1,7 +1,9 @@
-// The on-disk format of data files written by the vendor's engine, versions 5.x and 6.x: every
-// offset, size and bit the reader looks at, by name. Numbers are little-endian except where a
-// field is "hi/lo" (two 16-bit words, high word first); page numbers in variable-part pointers,
-// 6.x page headers and allocation entries are three bytes scattered as high, low, middle.
+// The on-disk format of data files written by the vendor's engine, versions 5.x and 6.x, and what
+// every version shares (owner names, compressed record streams): every offset, size and bit the
+// reader looks at, by name. Numbers are little-endian except where a field is "hi/lo" (two 16-bit
+// words, high word first); page numbers in variable-part pointers, 6.x page headers and allocation
+// entries are three bytes scattered as high, low, middle. The newer format (8.x to 9.5) is in
+// Format8.h.
 #pragma once
 
 #include "LittleEndian.h"
@@ -11,15 +13,17 @@
 
 namespace recman::legacy::format {
 
-// The first bytes of a file tell its version; both versions give the page size at the same place.
+// The first bytes of a file tell its family and version, and where it keeps its page size (5.x
+// and 6.x at fcr::PageSize, the newer format at v8::fcr::PageSize).
 constexpr size_t HeadSize = 0x80;
 constexpr uint32_t MinFileSize = 512;
 constexpr uint32_t PageSizeUnit = 512;     // page sizes are multiples of this
-constexpr uint32_t LargestPageSize = 4096; // of either version
+constexpr uint32_t LargestPageSize = 4096; // of every family read
 // Record positions are 32-bit byte offsets: no file is larger.
 constexpr uint64_t MaxFileSize = UINT32_MAX;
 
-// The file control record (page 0; in 6.x pages 0 and 1). Fields both versions share:
+// The file control record (page 0; in 6.x pages 0 and 1). Fields 5.x and 6.x share (the newer
+// format keeps the logical page count at PageCount too):
 namespace fcr {
 constexpr uint32_t PageSize = 0x08;       // 16-bit
 constexpr uint32_t RecordLength = 0x16;   // 16-bit, the fixed part
@@ -35,6 +39,8 @@ constexpr uint32_t ZeroBytes = 0x00;   // 32-bit, always zero
 constexpr uint32_t VersionByte = 0x07; // 3, 4 or 5
 constexpr uint8_t MinVersion = 3;
 constexpr uint8_t MaxVersion = 5;
+// A compressed file's logical (fixed) record length; 0x16 holds 0 there.
+constexpr uint32_t CompressedRecordLength = 0x10E;
 constexpr uint32_t FreeChainHead = 0x10;  // hi/lo, the first deleted record's address
 constexpr uint32_t KeyCount = 0x14;       // 16-bit
 constexpr uint32_t VariableMarker = 0x38; // one of the two values below
@@ -55,11 +61,13 @@ constexpr uint8_t ControlMark[2] = {'F', 'C'}; // bytes 0-1
 constexpr uint32_t UsageCount = 0x04;
 constexpr uint32_t Version = 0x4A; // 16-bit: 0x0600, 0x0610, ...
 constexpr uint16_t MinVersion = 0x0600;
-constexpr uint16_t FirstUnreadVersion = 0x0700;
-constexpr uint32_t KeyCount = 0x76;     // 8-bit
-constexpr uint32_t SegmentCount = 0x77; // 8-bit
-constexpr uint32_t KeyTable = 0x78;     // 16-bit: offset of a table of 16-bit offsets, one per key
-constexpr uint32_t PairCount = 0x4C;    // 16-bit: pairs of page allocation tables
+constexpr uint16_t FirstUnreadVersion = 0x0700; // 7.x: no file of it has been seen
+constexpr uint32_t KeyCount = 0x76;             // 8-bit
+constexpr uint32_t SegmentCount = 0x77;         // 8-bit
+constexpr uint32_t KeyTable = 0x78; // 16-bit: offset of a table of 16-bit offsets, one per key
+// 16-bit: pairs of page allocation tables. Not 0x4C, which holds 1 in most files by coincidence.
+constexpr uint32_t PairCount = 0x50;
+constexpr uint32_t CompressedRecordLength = 0x10E; // as in 5.x
 // Each record slot begins with a 16-bit usage count (0: a free slot).
 constexpr uint32_t SlotPrefix = 2;
 // The control records and the first pair of page allocation tables take the first four pages.
@@ -181,5 +189,42 @@ inline bool isEndOfChain(const uint8_t* pointer)
     return pointer[0] == EndOfChain && pointer[1] == EndOfChain && pointer[2] == EndOfChain
         && pointer[3] == EndOfChain;
 }
+
+// Owner names, in every version: the version is stored negated (two's complement: a 5.x byte 0xFC
+// is version 4, a 6.x word 0xFA00 is 0x0600) when an owner name is set, and the control record
+// (never encrypted) then holds the name in an encoded form and the access mode.
+namespace owner {
+constexpr uint32_t Block = 0x2E; // 9 bytes: the encoded name
+constexpr uint32_t BlockSize = 9;
+constexpr uint32_t KeySize = 8; // encrypted data is XORed with the block's first 8 bytes
+constexpr uint32_t AccessMode = 0x37;
+constexpr uint8_t OwnerOnly = 0;
+constexpr uint8_t OthersRead = 1;
+constexpr uint8_t OwnerOnlyEncrypted = 2;
+constexpr uint8_t OthersReadEncrypted = 3;
+// Rule 2 of the encryption: the 8 key bytes as four 2-byte words, one word per 256 bytes of the
+// page, in turn.
+constexpr uint32_t Rule2Span = 256;
+constexpr uint32_t Rule2Words = 4;
+
+inline bool encrypted(uint8_t mode)
+{
+    return mode == OwnerOnlyEncrypted || mode == OthersReadEncrypted;
+}
+} // namespace owner
+
+// Compressed records (file flag 0x08): the data-page slot points to a stream in the variable pages
+// (the payloads of its fragment chain, concatenated), which alternates blocks beginning with a
+// literal one: [16-bit n][n bytes as they are], then [16-bit n][1 byte repeated n times].
+namespace compressed {
+constexpr uint32_t CountSize = 2;
+// 5.x and 6.x slots: the 4-byte pointer to the stream, then a byte that is 1 for a record (0 or
+// anything else: a free slot, whose first 4 bytes link the next free one); 6.x adds 2 bytes not
+// understood. Duplicate links follow.
+constexpr uint32_t InUse = 4;
+constexpr uint8_t InUseMark = 1;
+constexpr uint32_t SlotV5 = 5;
+constexpr uint32_t SlotV6 = 7;
+} // namespace compressed
 
 } // namespace recman::legacy::format

@@ -72,17 +72,28 @@ const KeyOrder* LegacyFile::keyOrder(int keyIndex, int16_t& status)
     KeyCodec codec(def_.keys[size_t(keyIndex)], def_.acsBlocks);
     uint64_t slots = uint64_t(dataPages_.size()) * slotsPerPage_;
     order->entries_.reserve(size_t(std::min<uint64_t>(def_.numRecords, slots)));
-    std::vector<uint8_t> encoded;
+    std::vector<uint8_t> encoded, record;
     const uint32_t links = duplicateLinks_[size_t(keyIndex)];
     std::vector<uint32_t> nextOf(links ? size_t(slots) : 0, UINT32_MAX);
     for (uint32_t dataPage = 0; dataPage < dataPages_.size(); ++dataPage) {
-        const uint8_t* page = loadPage(dataPages_[dataPage], status);
-        if (!page)
-            return nullptr;
         for (uint32_t slot = 0; slot < slotsPerPage_; ++slot) {
-            const uint8_t* record = page + format::PageHeaderSize + slot * physicalLength_;
-            if (!slotInUse(record, dataPage * slotsPerPage_ + slot)
-                || !codec.encode(record + recordOffset_, def_.recordLength, encoded))
+            // The page is looked up for every slot: reading a compressed record brings its
+            // variable pages into the cache, where they may take the data page's place.
+            const uint8_t* page = loadPage(dataPages_[dataPage], status);
+            if (!page)
+                return nullptr;
+            const uint8_t* bytes = page + profile_->dataHeader + slot * physicalLength_;
+            if (!slotInUse(bytes, dataPage * slotsPerPage_ + slot))
+                continue;
+            const uint32_t next
+                = links ? format::hiLo(bytes + links + format::NextDuplicate) : UINT32_MAX;
+            const uint8_t* data = bytes + recordOffset_;
+            if (compressed_) {
+                if ((status = readRecord(makeLocator(dataPage, slot), record)) != status::Success)
+                    return nullptr;
+                data = record.data();
+            }
+            if (!codec.encode(data, def_.recordLength, encoded))
                 continue;
             if (order->keys_.size() + encoded.size() > UINT32_MAX || encoded.size() > UINT16_MAX) {
                 status = status::IoError;
@@ -92,8 +103,7 @@ const KeyOrder* LegacyFile::keyOrder(int keyIndex, int16_t& status)
                 uint16_t(encoded.size())});
             order->keys_.insert(order->keys_.end(), encoded.begin(), encoded.end());
             if (links)
-                nextOf[size_t(dataPage) * slotsPerPage_ + slot]
-                    = format::hiLo(record + links + format::NextDuplicate);
+                nextOf[size_t(dataPage) * slotsPerPage_ + slot] = next;
         }
     }
     const uint8_t* keys = order->keys_.data();

@@ -47,6 +47,35 @@ int16_t LegacyDataFile::liveFigures(LiveFigures& out)
     return status::Success;
 }
 
+FormatFacts LegacyDataFile::formatFacts() const
+{
+    namespace fx = btr::facts;
+    const legacy::FileFacts f = file_->facts();
+    FormatFacts out;
+    switch (f.family) {
+    case Family::V5:
+        out.family = fx::V5;
+        break;
+    case Family::V6:
+        out.family = fx::V6;
+        break;
+    case Family::V8:
+        out.family = fx::V8;
+        break;
+    case Family::V95:
+        out.family = fx::V95;
+        break;
+    }
+    out.version = f.version;
+    out.ownerMode = f.ownerName ? f.ownerMode : fx::NoOwner;
+    out.cipher = uint8_t(f.cipher);
+    out.features = uint16_t((f.compressed ? fx::Compressed : 0) | (f.ownerName ? fx::OwnerName : 0)
+        | (f.cipher != Cipher::None ? fx::Encrypted : 0) | (f.systemData ? fx::SystemData : 0)
+        | (f.variableTail ? fx::VariableTail : 0)
+        | (file_->definition().variableLength() ? fx::VariableLength : 0));
+    return out;
+}
+
 std::unique_ptr<Cursor> LegacyDataFile::newCursor()
 {
     return std::make_unique<LegacyCursor>();
@@ -111,7 +140,7 @@ int16_t LegacyDataFile::deliverRecord(LegacyCursor& c, Locator loc, ReadTarget& 
 
 int16_t LegacyDataFile::skipIncomplete(int16_t s, Locator& loc, bool backward)
 {
-    if (!file_->salvaging() || !file_->wholeOnly())
+    if (!file_->salvaging() || (!file_->wholeOnly() && !file_->compressed()))
         return s;
     for (bool whole = false; s == status::Success;
          s = backward ? file_->stepPrevious(loc) : file_->stepNext(loc)) {

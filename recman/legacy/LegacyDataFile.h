@@ -44,6 +44,8 @@ public:
     const Definition& definition() const override { return file_->definition(); }
     bool readOnly() const override { return true; }
     int16_t liveFigures(LiveFigures& out) override;
+    FormatFacts formatFacts() const override;
+    bool ownerNameRequired() const override { return file_->ownerNameRequired(); }
     std::unique_ptr<Cursor> newCursor() override;
     int16_t insert(
         Cursor& cursor, uint8_t* record, uint16_t length, int keyIndex, uint8_t* keyValue) override;
@@ -73,8 +75,9 @@ private:
         ReadTarget& target, bool writeKey = true);
     // Moves `cursor` to the record at `loc` in physical order and hands it to `target`.
     int16_t deliverRecord(LegacyCursor& cursor, Locator loc, ReadTarget& target);
-    // Physical order as Step gives it: in salvage whole-only, records whose variable part cannot
-    // be read whole are passed over.
+    // Physical order as Step gives it: in salvage, records that are not given (whole-only: whose
+    // variable part cannot be read whole; compressed: whose stream does not decode) are passed
+    // over.
     int16_t firstRecord(Locator& loc);
     int16_t lastRecord(Locator& loc);
     int16_t nextRecord(Locator& loc);

@@ -8,14 +8,17 @@
 
 namespace recman::legacy {
 
-LegacyFile::LegacyFile() = default;
+LegacyFile::LegacyFile()
+    : profile_(&profileOf(Family::V5))
+{ }
+
 LegacyFile::~LegacyFile() = default;
 
 std::unique_ptr<LegacyFile> LegacyFile::openReadOnly(
     const std::string& path, int16_t& status, std::string& reason)
 {
     std::unique_ptr<LegacyFile> file(new LegacyFile);
-    if (const int error = file->file_.open(path)) {
+    if (const int error = file->source_.open(path)) {
         switch (posix::classify(error)) {
         case posix::Failure::AccessDenied:
             status = status::AccessDenied;
@@ -31,7 +34,7 @@ std::unique_ptr<LegacyFile> LegacyFile::openReadOnly(
         return nullptr;
     }
     posix::FileInfo info;
-    if (file->file_.info(info) != 0 || !info.regular) {
+    if (file->source_.info(info) != 0 || !info.regular) {
         status = status::FileNotFound;
         reason = "not a regular file";
         return nullptr;
@@ -60,12 +63,38 @@ std::unique_ptr<LegacyFile> LegacyFile::open(
     return file;
 }
 
+void LegacyFile::setFamily(Family family)
+{
+    profile_ = &profileOf(family);
+}
+
+FileFacts LegacyFile::facts() const
+{
+    FileFacts f;
+    f.family = profile_->family;
+    f.version = version_;
+    f.ownerName = ownerSet_;
+    f.ownerMode = ownerMode_;
+    f.cipher = source_.cipher();
+    f.compressed = compressed_;
+    f.systemData = systemData_;
+    f.variableTail = variableTail_;
+    return f;
+}
+
 int16_t LegacyFile::readPhysical(uint32_t page, std::vector<uint8_t>& buffer)
 {
     buffer.resize(pageSize_);
-    if (page >= filePages_ || !file_.readAt(uint64_t(page) * pageSize_, buffer.data(), pageSize_))
+    if (page >= filePages_ || !source_.readAt(uint64_t(page) * pageSize_, buffer.data(), pageSize_))
         return status::IoError;
     return status::Success;
+}
+
+bool LegacyFile::readStructure(uint64_t page, std::vector<uint8_t>& out) const
+{
+    const uint32_t pages = tables_.unit;
+    out.resize(size_t(pages) * pageSize_);
+    return page + pages <= filePages_ && source_.readAt(page * pageSize_, out.data(), out.size());
 }
 
 const uint8_t* LegacyFile::loadPage(uint32_t physicalPage, int16_t& status)
@@ -76,8 +105,9 @@ const uint8_t* LegacyFile::loadPage(uint32_t physicalPage, int16_t& status)
     if (cachedPage_[place] == physicalPage)
         return page;
     cachedPage_[place] = UINT32_MAX;
+    fragmentsAscend_[place] = -1;
     if (physicalPage >= filePages_
-        || !file_.readAt(uint64_t(physicalPage) * pageSize_, page, pageSize_)) {
+        || !source_.readAt(uint64_t(physicalPage) * pageSize_, page, pageSize_)) {
         status = status::IoError;
         return nullptr;
     }

@@ -1,5 +1,7 @@
 // Slots and records: which slots hold a record, stepping through them in page order, and
-// reading a record's fixed part and the fragments of its variable part.
+// reading a record: its fixed part and the fragments of its variable part (whole, or through a
+// variable tail's table of chains), or its compressed stream, decoded once the whole chain is read.
+#include "Compression.h"
 #include "Format.h"
 #include "LegacyFile.h"
 
@@ -14,6 +16,13 @@ namespace {
 constexpr uint32_t MaxRecordBytes = 65535;
 // No chain of fragments is longer than this many links; a longer one is a loop.
 constexpr uint32_t MaxFragments = 65536;
+// Every block of a compressed stream adds a 2-byte count to what it gives: a stream several times
+// the longest record is no stream.
+constexpr size_t MaxStreamBytes = 4 * (size_t(MaxRecordBytes) + 1);
+// A variable tail's entries: one per chain, and no chain holds less than a byte.
+constexpr size_t MaxTailBytes = size_t(MaxRecordBytes) * format::v8::tail::EntrySize;
+// A fragment-table entry that names no fragment.
+constexpr uint16_t UnusedEntry = 0xFFFF;
 
 } // namespace
 
@@ -28,7 +37,7 @@ void LegacyFile::readFreeChain(uint32_t head)
         uint32_t ordinal = 0;
         uint8_t next[format::FreeLinkSize];
         if (count >= slots || !slotOfAddress(link, ordinal) || freeSlots_[ordinal]
-            || !file_.readAt(link, next, sizeof next)) {
+            || !source_.readAt(link, next, sizeof next)) {
             freeSlots_.clear();
             return;
         }
@@ -41,14 +50,18 @@ void LegacyFile::readFreeChain(uint32_t head)
 // The slot a record address names, as an ordinal over all slots in step order.
 bool LegacyFile::slotOfAddress(uint32_t address, uint32_t& ordinal) const
 {
-    uint32_t page = address / pageSize_;
-    uint32_t offset = address % pageSize_;
-    if (page >= dataPageOf_.size() || dataPageOf_[page] == UINT32_MAX
-        || offset < format::PageHeaderSize
-        || (offset - format::PageHeaderSize) % physicalLength_ != 0)
-        return false;
-    uint32_t slot = (offset - format::PageHeaderSize) / physicalLength_;
-    if (slot >= slotsPerPage_)
+    uint32_t page = 0, slot = 0;
+    if (newerFormat(profile_->family)) {
+        page = address >> addressBits_;
+        slot = address & ((uint32_t(1) << addressBits_) - 1);
+    } else {
+        page = address / pageSize_;
+        const uint32_t offset = address % pageSize_;
+        if (offset < profile_->dataHeader || (offset - profile_->dataHeader) % physicalLength_ != 0)
+            return false;
+        slot = (offset - profile_->dataHeader) / physicalLength_;
+    }
+    if (page >= dataPageOf_.size() || dataPageOf_[page] == UINT32_MAX || slot >= slotsPerPage_)
         return false;
     ordinal = dataPageOf_[page] * slotsPerPage_ + slot;
     return true;
@@ -56,8 +69,14 @@ bool LegacyFile::slotOfAddress(uint32_t address, uint32_t& ordinal) const
 
 bool LegacyFile::slotInUse(const uint8_t* slot, uint32_t ordinal) const
 {
-    if (v6_)
-        return get16(slot) != 0; // the slot prefix: its usage count
+    switch (slotMark_) {
+    case SlotMark::Prefix:
+        return get16(slot) != 0; // the slot's usage count
+    case SlotMark::Flag:
+        return slot[flagAt_] == format::compressed::InUseMark;
+    case SlotMark::FreeChain:
+        break;
+    }
     if (freeChainRead_ && freeSlots_[ordinal])
         return false;
     auto nonZero = [](uint8_t b) { return b != 0; };
@@ -72,9 +91,10 @@ bool LegacyFile::slotInUse(const uint8_t* slot, uint32_t ordinal) const
         return false;
     uint32_t page = link / pageSize_;
     uint32_t offset = link % pageSize_;
-    bool linkLike = page >= 1 && page < filePages_ && offset >= format::PageHeaderSize
-        && (offset - format::PageHeaderSize) % physicalLength_ == 0
-        && (offset - format::PageHeaderSize) / physicalLength_ < slotsPerPage_;
+    const uint32_t header = profile_->dataHeader;
+    bool linkLike = page >= 1 && page < filePages_ && offset >= header
+        && (offset - header) % physicalLength_ == 0
+        && (offset - header) / physicalLength_ < slotsPerPage_;
     return !linkLike;
 }
 
@@ -88,7 +108,7 @@ int16_t LegacyFile::slotOf(Locator loc, const uint8_t*& slot)
     const uint8_t* page = loadPage(dataPages_[dataPage], s);
     if (!page)
         return s;
-    slot = page + format::PageHeaderSize + index * physicalLength_;
+    slot = page + profile_->dataHeader + index * physicalLength_;
     return status::Success;
 }
 
@@ -99,9 +119,9 @@ int16_t LegacyFile::seekUsed(uint32_t dataPage, uint32_t slot, Locator& loc)
         const uint8_t* page = loadPage(dataPages_[dataPage], s);
         if (!page)
             return s;
+        const uint8_t* slots = page + profile_->dataHeader;
         for (; slot < slotsPerPage_; ++slot) {
-            if (slotInUse(page + format::PageHeaderSize + slot * physicalLength_,
-                    dataPage * slotsPerPage_ + slot)) {
+            if (slotInUse(slots + slot * physicalLength_, dataPage * slotsPerPage_ + slot)) {
                 loc = makeLocator(dataPage, slot);
                 return status::Success;
             }
@@ -178,12 +198,20 @@ uint32_t LegacyFile::position(Locator loc) const
     uint64_t dataPage = locatorPage(loc);
     if (dataPage >= dataPages_.size())
         return 0;
-    return uint32_t(uint64_t(addressPages_[dataPage]) * pageSize_ + format::PageHeaderSize
+    if (newerFormat(profile_->family))
+        return uint32_t(addressPages_[dataPage]) << addressBits_ | locatorSlot(loc);
+    return uint32_t(uint64_t(addressPages_[dataPage]) * pageSize_ + profile_->dataHeader
         + locatorSlot(loc) * physicalLength_);
 }
 
 int16_t LegacyFile::readFixedPart(Locator loc, std::vector<uint8_t>& out)
 {
+    if (compressed_) {
+        if (int16_t s = readRecord(loc, out))
+            return s;
+        out.resize(def_.recordLength);
+        return status::Success;
+    }
     const uint8_t* slot = nullptr;
     if (int16_t s = slotOf(loc, slot))
         return s;
@@ -196,11 +224,15 @@ int16_t LegacyFile::readRecord(Locator loc, std::vector<uint8_t>& out)
     const uint8_t* slot = nullptr;
     if (int16_t s = slotOf(loc, slot))
         return s;
+    if (compressed_)
+        return readCompressed(slot + pointerAt_, out);
     const uint8_t* data = slot + recordOffset_;
     out.assign(data, data + def_.recordLength);
     if (!def_.variableLength())
         return status::Success;
-    return appendVariablePart(data + def_.recordLength, out);
+    if (variableTail_)
+        return appendVariableTail(slot + pointerAt_, btr::le::get32(slot + tailLengthAt_), out);
+    return appendChain(slot + pointerAt_, MaxRecordBytes, out);
 }
 
 int16_t LegacyFile::readRescued(Locator loc, std::vector<uint8_t>& out, bool& whole)
@@ -208,72 +240,150 @@ int16_t LegacyFile::readRescued(Locator loc, std::vector<uint8_t>& out, bool& wh
     const uint8_t* slot = nullptr;
     if (int16_t s = slotOf(loc, slot))
         return s;
+    whole = true;
+    if (compressed_) {
+        // A stream that does not decode gives nothing that can be trusted, not even a fixed part.
+        if (readCompressed(slot + pointerAt_, out) != status::Success) {
+            out.clear();
+            whole = false;
+        }
+        return status::Success;
+    }
     const uint8_t* data = slot + recordOffset_;
     out.assign(data, data + def_.recordLength);
-    whole = true;
     if (!def_.variableLength())
         return status::Success;
     // A chain that breaks cannot say where its record ended, and one that loops would repeat
     // bytes: what was read of it is not kept, the fixed part always is.
-    if (appendVariablePart(data + def_.recordLength, out) != status::Success) {
+    const int16_t s = variableTail_
+        ? appendVariableTail(slot + pointerAt_, btr::le::get32(slot + tailLengthAt_), out)
+        : appendChain(slot + pointerAt_, MaxRecordBytes, out);
+    if (s != status::Success) {
         out.resize(def_.recordLength);
         whole = false;
     }
     return status::Success;
 }
 
-int16_t LegacyFile::appendVariablePart(const uint8_t* pointer, std::vector<uint8_t>& out)
+// The stream is decoded only once the whole chain is read: a fragment may end inside a count. It
+// must give the record's length exactly (at least that in a variable-length file, whose variable
+// part follows the fixed part), with nothing left over.
+int16_t LegacyFile::readCompressed(const uint8_t* pointer, std::vector<uint8_t>& out)
+{
+    stream_.clear();
+    if (int16_t s = appendChain(pointer, MaxStreamBytes, stream_))
+        return s;
+    out.clear();
+    if (!decompress(stream_.data(), stream_.size(), MaxRecordBytes, out)
+        || out.size() < def_.recordLength
+        || (!def_.variableLength() && out.size() != def_.recordLength))
+        return status::IoError;
+    return status::Success;
+}
+
+// A variable tail: the record's chain holds entries of [page][fragment][length], each a chain of
+// its own of exactly that many bytes, read in turn. Together they hold what the slot says is
+// stored: the variable part (as in the files seen), or the whole record.
+int16_t LegacyFile::appendVariableTail(
+    const uint8_t* pointer, uint32_t stored, std::vector<uint8_t>& out)
+{
+    using format::v8::tail::EntryLength;
+    using format::v8::tail::EntrySize;
+    tailEntries_.clear();
+    if (int16_t s = appendChain(pointer, MaxTailBytes, tailEntries_))
+        return s;
+    if (tailEntries_.size() % EntrySize != 0)
+        return status::IoError;
+    const size_t fixed = out.size();
+    for (size_t at = 0; at < tailEntries_.size(); at += EntrySize) {
+        const uint8_t* entry = tailEntries_.data() + at;
+        const uint32_t length = btr::le::get32(entry + EntryLength);
+        const size_t before = out.size();
+        if (length > MaxRecordBytes - before)
+            return status::IoError;
+        if (int16_t s = appendChain(entry, before + length, out))
+            return s;
+        if (out.size() - before != length)
+            return status::IoError;
+    }
+    if (out.size() - fixed != stored && out.size() != stored)
+        return status::IoError;
+    return status::Success;
+}
+
+int16_t LegacyFile::appendChain(const uint8_t* pointer, size_t most, std::vector<uint8_t>& out)
 {
     using namespace format::variable;
-    uint8_t link[format::VariablePointerSize];
-    std::copy_n(pointer, sizeof link, link);
-    for (uint32_t fragments = 0; !format::isEndOfChain(link); ++fragments) {
-        uint32_t pageNo
-            = format::pageNumber(link[PointerHigh], link[PointerLow], link[PointerMiddle]);
+    const Profile& p = *profile_;
+    uint8_t link[format::v8::slot::PointerSize];
+    std::copy_n(pointer, p.pointerSize, link);
+    for (uint32_t fragments = 0;; ++fragments) {
+        const FragmentRef ref = fragmentRef(p, link);
+        if (ref.end)
+            return status::Success;
         uint32_t physical = 0;
-        if (fragments >= MaxFragments || variablePage(pageNo, physical) != status::Success)
+        if (fragments >= MaxFragments || variablePage(ref.page, physical) != status::Success)
             return status::IoError;
         int16_t s = status::Success;
         const uint8_t* page = loadPage(physical, s);
         if (!page)
             return s;
-        if (!namesVariablePage(page, pageNo))
+        if (!namesVariablePage(page, ref.page))
             return status::IoError;
 
-        // The fragment table grows backward from the page's end; a fragment ends where the next
-        // used entry's fragment (or the free space) begins.
-        uint32_t index = link[PointerFragment];
-        uint32_t entryAt = pageSize_ - EntrySize - EntrySize * index;
-        uint16_t entry = get16(page + entryAt);
-        uint32_t begin = entry & OffsetMask;
-        if (begin < HeaderSize || begin >= entryAt)
+        // The fragment table grows backward from the page's end, one entry per fragment and a last
+        // one where the free space begins; a fragment ends where the nearest fragment (or the
+        // free space) after it begins. Entries 0 and 0xFFFF name nothing.
+        const uint32_t count = get16(page + p.fragmentCount);
+        if (ref.fragment >= count
+            || EntrySize * (uint64_t(count) + 1) > pageSize_ - p.variableHeader)
             return status::IoError;
-        uint32_t end = 0;
-        for (uint32_t next = entryAt - EntrySize; next >= begin; next -= EntrySize) {
-            if (uint16_t value = get16(page + next)) {
-                end = value & OffsetMask;
-                if (end <= begin || end > next)
-                    return status::IoError;
-                break;
+        const uint32_t tableStart = pageSize_ - EntrySize * (count + 1);
+        const uint8_t* last = page + pageSize_ - EntrySize;
+        const uint16_t entry = get16(last - EntrySize * ref.fragment);
+        uint32_t begin = entry & OffsetMask;
+        if (entry == 0 || entry == UnusedEntry || begin < p.variableHeader || begin >= tableStart)
+            return status::IoError;
+        // Offsets that ascend with the fragment number (as in every page an engine writes until
+        // it reuses space) are found so once per page, and the end is then the next used entry;
+        // otherwise every entry is looked at.
+        auto used = [](uint16_t e) { return e != 0 && e != UnusedEntry; };
+        int8_t& ascend = fragmentsAscend_[physical % CachedPages];
+        if (ascend < 0) {
+            ascend = 1;
+            for (uint32_t j = 0, previous = 0; j <= count && ascend; ++j) {
+                const uint16_t e = get16(last - EntrySize * j);
+                if (used(e)) {
+                    ascend = (e & OffsetMask) > previous;
+                    previous = e & OffsetMask;
+                }
             }
         }
-        if (end == 0)
-            return status::IoError;
-        // 6.x fragments all begin with the link to the next one; 5.x ones only when flagged.
-        uint8_t following[format::VariablePointerSize];
-        std::fill(std::begin(following), std::end(following), format::EndOfChain);
-        if (v6_ || (entry & LinkedBit)) {
-            if (end - begin < sizeof following)
-                return status::IoError;
-            std::copy_n(page + begin, sizeof following, following);
-            begin += sizeof following;
+        uint32_t end = tableStart + 1;
+        for (uint32_t j = ascend ? ref.fragment + 1 : 0; j <= count; ++j) {
+            const uint16_t other = get16(last - EntrySize * j);
+            const uint32_t at = other & OffsetMask;
+            if (used(other) && at > begin && at < end) {
+                end = at;
+                if (ascend)
+                    break;
+            }
         }
-        if (out.size() + (end - begin) > MaxRecordBytes)
+        if (end > tableStart)
+            return status::IoError;
+        // Fragments begin with the link to the next one; in 5.x files only when flagged.
+        if (p.everyFragmentLinked || (entry & LinkedBit)) {
+            if (end - begin < p.pointerSize)
+                return status::IoError;
+            std::copy_n(page + begin, p.pointerSize, link);
+            begin += p.pointerSize;
+        } else {
+            std::fill(std::begin(link), std::end(link), format::EndOfChain);
+        }
+        if (out.size() + (end - begin) > most)
             return status::IoError;
         out.insert(out.end(), page + begin, page + end);
-        std::copy_n(following, sizeof link, link);
     }
-    return status::Success;
 }
 
 } // namespace recman::legacy

@@ -125,6 +125,13 @@ public:
     const Definition& definition() const override { return def_; }
     bool readOnly() const override { return false; }
     int16_t liveFigures(LiveFigures& out) override;
+    FormatFacts formatFacts() const override
+    {
+        FormatFacts f;
+        f.version = FormatVersion;
+        f.features = def_.variableLength() ? btr::facts::VariableLength : 0;
+        return f;
+    }
 
     std::unique_ptr<Cursor> newCursor() override;
     void releaseCursor(Cursor& cursor) override;

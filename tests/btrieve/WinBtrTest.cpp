@@ -443,6 +443,28 @@ TEST_F(WinBtrTest, ReasonAsksAfterAFailureAndLeavesItsStatus)
     EXPECT_EQ(kind, btr::reason::None);
 }
 
+TEST_F(WinBtrTest, FileFactsComeInTheirOwnBufferOrAreZero)
+{
+    TWinBtr file;
+    openFile(file, 12, 1);
+    uint8_t* record = file.Buffer;
+    record[0] = 0x55;
+    std::vector<uint8_t> answer(btr::facts::Size, 0);
+    answer[btr::facts::at::Family] = btr::facts::V95;
+    fake::script(fake::Reply {0, answer, btr::facts::Size});
+    uint8_t facts[btr::facts::Size];
+    EXPECT_EQ(file.GetFileFacts(facts), 0);
+    EXPECT_EQ(fake::calls().back().op, btr::op::FileFacts);
+    EXPECT_EQ(fake::calls().back().offeredLength, btr::facts::Size);
+    EXPECT_EQ(facts[btr::facts::at::Family], btr::facts::V95);
+    EXPECT_EQ(record[0], 0x55);
+    EXPECT_EQ(file.DataPtr, file.Buffer);
+    // A record manager without the operation: nothing is known.
+    fake::script(fake::Reply {btr::status::InvalidOperation, {7, 7, 7}, 3});
+    EXPECT_EQ(file.GetFileFacts(facts), btr::status::InvalidOperation);
+    EXPECT_EQ(facts[0], 0);
+}
+
 TEST_F(WinBtrTest, CallByKeyPlacesTheKeyOrRefuses)
 {
     TWinBtr file;

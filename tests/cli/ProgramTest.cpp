@@ -160,4 +160,34 @@ TEST(Program, TheManualAndTheCompletionKnowEveryOption)
     }
 }
 
+// Every command whose --help offers --owner has it in its manual section and its completion.
+TEST(Program, TheManualAndTheCompletionKnowTheOwnerOption)
+{
+    const std::string manual = fileText(VARNOK_MANUAL_SOURCE);
+    const std::string completion = fileText(VARNOK_COMPLETION_SOURCE);
+    size_t offered = 0;
+    for (const std::string& c : listedCommands()) {
+        const CliResult help = runCli({c, "--help"});
+        if (help.out.find("--owner") == std::string::npos)
+            continue;
+        ++offered;
+        const size_t section = manual.find("\n## " + c + " ");
+        ASSERT_NE(section, std::string::npos) << c;
+        // The section runs to the next heading of another command (copy and recover have two).
+        size_t next = section;
+        do
+            next = manual.find("\n## ", next + 1);
+        while (next != std::string::npos
+            && manual.compare(next, c.size() + 5, "\n## " + c + " ") == 0);
+        const size_t option = manual.find("*--owner* _NAME_", section);
+        EXPECT_LT(option, next == std::string::npos ? manual.size() : next) << c;
+        const size_t branch = completion.find("        " + c + ")");
+        ASSERT_NE(branch, std::string::npos) << c;
+        const size_t end = completion.find(";;", branch);
+        EXPECT_NE(completion.substr(branch, end - branch).find("--owner"), std::string::npos)
+            << c << "'s completion leaves out --owner";
+    }
+    EXPECT_EQ(offered, 7u) << "stat, copy, save, recover, fields, export and convert";
+}
+
 } // namespace

@@ -472,8 +472,9 @@ TEST(Encode, CodePagesTakeTheirOwnLettersAndNameTheOthers)
     EXPECT_TRUE(encodeValue({exttype::String}, "ok", three.data(), 3, unknown, why));
 }
 
-// A zstring, lstring or lvar whose text the code page cannot read shows the hex of that text
-// alone; it goes back as those bytes, while hex digits that are text stay the characters typed.
+// A zstring, lstring or lvar whose text the code page cannot read shows the hex of the whole
+// field and goes back as those bytes; hex digits of another length are the characters typed, even
+// when their bytes would not be text (a stored text "0x94" must read back as itself).
 TEST(Encode, TextTheCodePageCannotReadGoesBackAsItsBytes)
 {
     TextEncoder cp1252("CP1252");
@@ -489,17 +490,23 @@ TEST(Encode, TextTheCodePageCannotReadGoesBackAsItsBytes)
         EXPECT_EQ(bytes, c.bytes) << text;
     }
     // Hex of readable text, in upper case, or with blanks around it is the characters typed.
-    for (const std::string typed : {"0x4142", "0x8D", " 0x8d", "0x8d\n"}) {
+    for (const std::string typed : {"0x4142", "0x8D", " 0x8d", "0x8d\n", "0x8d"}) {
         Bytes bytes(8, 0);
         std::string why;
         EXPECT_TRUE(
             encodeValue({exttype::ZString}, typed, bytes.data(), bytes.size(), cp1252, why));
         EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + long(typed.size())), typed);
     }
-    Bytes bytes(8, 0);
+    // An lvar whose text is hex digits of bytes UTF-8 cannot read goes round as that text.
+    TextEncoder utf8("UTF-8");
+    TextDecoder fromUtf8("UTF-8");
+    Bytes field(16, 0);
     std::string why;
-    EXPECT_TRUE(encodeValue({exttype::ZString}, "0x8d", bytes.data(), bytes.size(), cp1252, why));
-    EXPECT_EQ(bytes, (Bytes {0x8D, 0, 0, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(encodeValue({exttype::LVar}, "0x94", field.data(), field.size(), utf8, why)) << why;
+    std::string back;
+    EXPECT_EQ(int(appendValue({exttype::LVar}, field.data(), field.size(), fromUtf8, back)),
+        int(Kind::Text));
+    EXPECT_EQ(back, "0x94");
 }
 
 TEST(Encode, FieldsOfARecordAsAppendFieldReadsThem)

@@ -44,23 +44,45 @@ void PrintTo(const Refusal& r, std::ostream* os)
 constexpr size_t GaltelaFcr = 4096;
 
 const Refusal refusals[] = {
-    {"Compressed5", "MBBSEMU.DAT", [](auto& b) { b[0x106] |= 0x08; }, 30, "compressed"},
+    // An owner name whose access mode no engine gives, and encrypted data no rule decrypts (the
+    // file is plain, its owner block random).
+    {"OwnerModeUnknown5", "MBBSEMU.DAT",
+        [](auto& b) {
+            b[7] = 0xFC;
+            b[0x37] = 7;
+        },
+        30, "access mode 7"},
+    {"EncryptedUnderNeitherRule5", "MBBSEMU.DAT",
+        [](auto& b) {
+            b[7] = 0xFC;
+            const uint8_t block[9] = {0x13, 0x57, 0x9B, 0xDF, 0x24, 0x68, 0xAC, 0xE0, 0};
+            std::copy(std::begin(block), std::end(block), b.begin() + 0x2E);
+            b[0x37] = 2;
+        },
+        30, "neither"},
     {"VariableTail5", "MBBSEMU.DAT", [](auto& b) { b[0x107] |= 0x08; }, 30, "variable-tail"},
-    {"Compressed6", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x106] |= 0x08; }, 30,
-        "compressed"},
+    {"OwnerModeUnknown6", "GALTELA.DAT",
+        [](auto& b) {
+            put16(b, GaltelaFcr + 0x4A, 0xFA00);
+            b[GaltelaFcr + 0x37] = 4;
+        },
+        30, "access mode 4"},
     {"VariableTail6", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x107] |= 0x08; }, 30,
         "variable-tail"},
     {"KeyOnly5", "MBBSEMU.DAT", [](auto& b) { b[0x106] |= 0x10; }, 30, "key-only"},
     {"KeyOnly6", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x106] |= 0x10; }, 30, "key-only"},
     {"Version7", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0x0700); }, 30,
-        "version 7"},
-    {"Version9", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0x0900); }, 30,
-        "version 7"},
-    // The control record's count of table pairs (0x4C), of logical pages (0x26) and its usage
+        "version 7.x"},
+    {"Version7WithOwner", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0xF900); }, 30,
+        "version 7.x"},
+    // A version of the newer format in a control record of the 6.x layout: no control record.
+    {"Version9In6xLayout", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4A, 0x0900); }, 30,
+        "no control record of any version"},
+    // The control record's count of table pairs (0x50), of logical pages (0x26) and its usage
     // count must agree with the one table pair GALTELA.DAT holds.
-    {"NoAllocationTable", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4C, 0); }, 2,
+    {"NoAllocationTable", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x50, 0); }, 2,
         "allocation table"},
-    {"TwoAllocationTablesCounted", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x4C, 2); },
+    {"TwoAllocationTablesCounted", "GALTELA.DAT", [](auto& b) { put16(b, GaltelaFcr + 0x50, 2); },
         2, "allocation table"},
     {"MorePagesThanTheTablesCover", "GALTELA.DAT",
         [](auto& b) {
@@ -83,7 +105,8 @@ const Refusal refusals[] = {
         "logical page 5"},
     {"RecordCountDisagrees", "GALTELA.DAT", [](auto& b) { b[GaltelaFcr + 0x1D] ^= 1; }, 2,
         "records"},
-    {"Version5ByteOutOfRange", "MBBSEMU.DAT", [](auto& b) { b[7] = 6; }, 30, "version 5 or 6"},
+    {"Version5ByteOutOfRange", "MBBSEMU.DAT", [](auto& b) { b[7] = 6; }, 30,
+        "no control record of any version"},
     {"MorePagesThanTheFile", "MBBSEMU.DAT", [](auto& b) { b[0x29] = 0x01; }, 2, "more pages"},
     {"AcsPageMissing", "MBBSEMU.DAT", [](auto& b) { b[0x118] |= 0x20; }, 2, "collating"},
     {"KeyOutsideRecord", "MBBSEMU.DAT", [](auto& b) { put16(b, 0x124, 80); }, 2, "outside"},

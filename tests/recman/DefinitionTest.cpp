@@ -87,6 +87,11 @@ const FaultCase faultCases[] = {
             c.fileFlags = fileflag::VariableLength;
         }},
     {"RecordLengthTopBitSet", 28, [](CreateBuffer& c) { c.recordLength = 0x8010; }},
+    {"CompressedRecordLengthTopBitSet", 28,
+        [](CreateBuffer& c) {
+            c.recordLength = 0x8010;
+            c.fileFlags = fileflag::Compressed;
+        }},
     {"NegativeKeyCount", 26, [](CreateBuffer& c) { c.numIndexes = -1; }},
     {"MoreThan119Keys", 26,
         [](CreateBuffer& c) {
@@ -348,6 +353,12 @@ TEST(CreateLimits, BoundariesAreAccepted)
                 c.segments[0].length = 4;
             }},
         {"RecordFillsPage", [](CreateBuffer& c) { c.recordLength = 1016; }},
+        // As real compressed files have them: the record lives in variable pages.
+        {"CompressedRecordLongerThanPage",
+            [](CreateBuffer& c) {
+                c.recordLength = 5000;
+                c.fileFlags = fileflag::Compressed | fileflag::VariableLength;
+            }},
         {"RepeatingDuplicatesTakeNoPointer",
             [](CreateBuffer& c) {
                 c.recordLength = 1016;

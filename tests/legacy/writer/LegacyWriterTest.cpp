@@ -1,9 +1,11 @@
 // Files from the synthetic writer, opened by the legacy reader: every record comes back once, in
-// step order and in the order of every key, with the bytes the rule gave; stale copies and freed
-// slots are never read; files of several table pairs are read through all of them. Damaged
-// tables and counts answer 2.
+// step order and in the order of every key, with the bytes the rule gave, in every family and
+// variant (compressed, the newer format's sub-layouts, system data, variable tails, owner names
+// plain and encrypted); stale copies and freed slots are never read; files of several table pairs
+// are read through all of them. Damaged tables and counts answer 2.
 #include "LegacyWriter.h"
 
+#include "Compression.h"
 #include "KeyOrder.h"
 #include "LegacyFile.h"
 #include "LittleEndian.h"
@@ -34,7 +36,9 @@ uint32_t uniqueKeyOf(uint32_t i)
     return i * 7919 % 1000003 + 1;
 }
 
-void makeRecord(uint32_t i, bool variable, std::vector<uint8_t>& record)
+// Records of compressed files also hold runs: a run to the end of the fixed part, or two runs one
+// after the other (an empty literal block between them).
+void makeRecord(uint32_t i, bool variable, bool runs, std::vector<uint8_t>& record)
 {
     record.resize(RecordLength);
     btr::le::put32(record.data(), uniqueKeyOf(i));
@@ -42,9 +46,15 @@ void makeRecord(uint32_t i, bool variable, std::vector<uint8_t>& record)
     std::copy(name.begin(), name.end(), record.begin() + 4);
     for (uint32_t j = 12; j < RecordLength; ++j)
         record[j] = uint8_t(i + j);
+    if (runs && i % 3 == 0)
+        std::fill(record.begin() + 12, record.end(), 'Z');
+    if (runs && i % 3 == 1) {
+        std::fill(record.begin() + 12, record.begin() + 18, 0);
+        std::fill(record.begin() + 18, record.end(), 7);
+    }
     if (variable && i % 5 != 0)
         for (uint32_t j = 0; j < i * 37 % 700; ++j)
-            record.push_back(uint8_t(i * 3 + j));
+            record.push_back(runs && j % 100 < 40 ? uint8_t(j / 100) : uint8_t(i * 3 + j));
 }
 
 recman::AcsBlockDef acsBlock(const char* name, bool upper)
@@ -71,6 +81,12 @@ struct Shape // NOLINT(clang-analyzer-optin.performance.Padding)
     uint32_t fragmentLimit = 0;
     CurrentCopy current = CurrentCopy::Alternating;
     int acsCount = 0; // 0, 1, or 2 (key 1 in two segments, one per sequence)
+    bool compressed = false;
+    bool systemData = false;
+    bool variableTail = false;
+    int ownerMode = -1; // none
+    int rule = 1;
+    uint32_t unusedFragmentEvery = 0;
 };
 
 LegacyFileSpec specOf(const Shape& shape)
@@ -83,12 +99,24 @@ LegacyFileSpec specOf(const Shape& shape)
     spec.scatter = shape.scatter;
     spec.fragmentLimit = shape.fragmentLimit;
     spec.current = shape.current;
+    spec.systemData = shape.systemData;
+    spec.variableTail = shape.variableTail;
+    spec.tailBlock = 100;
+    spec.unusedFragmentEvery = shape.unusedFragmentEvery;
+    if (shape.ownerMode >= 0) {
+        spec.owner.set = true;
+        spec.owner.mode = uint8_t(shape.ownerMode);
+        spec.owner.rule = shape.rule;
+    }
     const bool variable = shape.variable;
-    spec.rule = [variable](uint32_t i, std::vector<uint8_t>& r) { makeRecord(i, variable, r); };
+    const bool runs = shape.compressed;
+    spec.rule = [variable, runs](
+                    uint32_t i, std::vector<uint8_t>& r) { makeRecord(i, variable, runs, r); };
     recman::Definition& def = spec.definition;
     def.pageSize = shape.pageSize;
     def.recordLength = RecordLength;
-    def.fileFlags = variable ? recman::fileflag::VariableLength : 0;
+    def.fileFlags = uint16_t((variable ? recman::fileflag::VariableLength : 0)
+        | (shape.compressed ? recman::fileflag::Compressed : 0));
     recman::Key unique;
     unique.segments.push_back({1, 4, keyflag::ExtendedType, shape.records, 1, 0, 0, 0, 0});
     recman::Key names;
@@ -159,7 +187,8 @@ void expectReads(const std::filesystem::path& path, const LegacyFileSpec& spec, 
             EXPECT_EQ(got[s].extType, want[s].extType);
             EXPECT_EQ(got[s].acsNumber, want[s].acsNumber);
         }
-        EXPECT_EQ(file->keyValues()[k], want.front().numKeyValues);
+        // The newer format keeps no unique-value count where it is known.
+        EXPECT_EQ(file->keyValues()[k], spec.version >= Version80 ? 0 : want.front().numKeyValues);
     }
     ASSERT_EQ(def.acsBlocks.size(), spec.definition.acsBlocks.size());
     for (size_t a = 0; a < def.acsBlocks.size(); ++a)
@@ -203,6 +232,49 @@ const Shape singlePair[] = {
         CurrentCopy::First, 1},
     {"v61_512_variable_two_sequences", Version61, 512, true, 100, 0, 4, false, 0,
         CurrentCopy::Second, 2},
+    // Compressed: streams split anywhere (inside a 2-byte count too) over several fragments,
+    // with unused fragment-table entries among them.
+    {"v5_512_compressed_freed", Version5, 512, false, 300, 5, 0, false, 0, CurrentCopy::Alternating,
+        0, true},
+    {"v5_1024_compressed_variable_acs_split", Version5, 1024, true, 200, 4, 0, false, 7,
+        CurrentCopy::Alternating, 1, true, false, false, -1, 1, 3},
+    {"v60_512_compressed_freed_stale_scattered", Version60, 512, false, 300, 3, 2, true, 5,
+        CurrentCopy::Alternating, 0, true, false, false, -1, 1, 4},
+    {"v61_1024_compressed_two_sequences", Version61, 1024, false, 200, 0, 3, false, 0,
+        CurrentCopy::First, 2, true},
+    // The newer format: control records and tables of four pages at 512 bytes, two at larger
+    // sizes; 8.x, 9.0 and 9.5.
+    {"v80_512_fixed_freed_stale", Version80, 512, false, 300, 3, 2},
+    {"v80_1024_variable_stale_scattered_acs", Version80, 1024, true, 150, 6, 3, true, 60,
+        CurrentCopy::First, 1},
+    {"v90_2048_variable_system_data", Version90, 2048, true, 200, 7, 2, false, 0,
+        CurrentCopy::Second, 0, false, true},
+    {"v95_4096_fixed_system_data_acs", Version95, 4096, false, 300, 4, 3, true, 0,
+        CurrentCopy::Alternating, 1, false, true},
+    {"v95_512_variable_tail", Version95, 512, true, 120, 5, 2, false, 0, CurrentCopy::Alternating,
+        0, false, false, true},
+    {"v80_1024_variable_tail_system_data_split", Version80, 1024, true, 100, 0, 3, true, 40,
+        CurrentCopy::First, 0, false, true, true, -1, 1, 5},
+    {"v80_512_compressed_split", Version80, 512, false, 300, 4, 2, false, 6,
+        CurrentCopy::Alternating, 0, true},
+    {"v95_1024_compressed_system_data", Version95, 1024, false, 250, 3, 2, true, 0,
+        CurrentCopy::Second, 1, true, true, false, -1, 1, 2},
+    // Owner names: plain data read as it is, encrypted data decrypted by the rule the pages
+    // agree with.
+    {"v5_512_owner_plain", Version5, 512, true, 100, 4, 0, false, 0, CurrentCopy::Alternating, 0,
+        false, false, false, 0},
+    {"v60_1024_owner_others_read", Version60, 1024, false, 200, 3, 2, false, 0,
+        CurrentCopy::Alternating, 1, false, false, false, 1},
+    {"v95_1024_owner_others_read", Version95, 1024, true, 100, 0, 2, false, 0,
+        CurrentCopy::Alternating, 0, false, false, false, 1},
+    {"v5_512_encrypted_rule1", Version5, 512, true, 150, 4, 0, false, 0, CurrentCopy::Alternating,
+        1, false, false, false, 2, 1},
+    {"v5_1024_encrypted_rule2_compressed", Version5, 1024, false, 200, 5, 0, false, 9,
+        CurrentCopy::Alternating, 0, true, false, false, 2, 2},
+    {"v60_512_encrypted_rule1_variable", Version60, 512, true, 120, 3, 2, true, 0,
+        CurrentCopy::Alternating, 1, false, false, false, 3, 1},
+    {"v61_1024_encrypted_rule2_compressed", Version61, 1024, false, 200, 0, 3, false, 0,
+        CurrentCopy::Second, 2, true, false, false, 2, 2},
 };
 
 class SinglePair : public testing::TestWithParam<Shape>
@@ -217,7 +289,10 @@ TEST_P(SinglePair, ReadsEveryRecordOnceInEveryOrder)
     EXPECT_EQ(layout.freedSlots > 0, spec.freeSlotEvery > 0);
     // One stale copy the shadow table names, one that nothing names.
     EXPECT_EQ(layout.stalePages.size() >= 2, spec.staleEvery > 0);
-    EXPECT_EQ(layout.variablePages > 1, spec.definition.variableLength());
+    // Compressed files keep every record's stream in variable pages.
+    EXPECT_EQ(layout.variablePages > 1,
+        spec.definition.variableLength()
+            || (spec.definition.fileFlags & recman::fileflag::Compressed));
     expectReads(path, spec, 0);
     std::filesystem::remove(path);
 }
@@ -275,6 +350,13 @@ const Chain chains[] = {
         3},
     // 126 data pages of 14 records: every entry of the one table used.
     {{"v60_512_full_table", Version60, 512, false, 126 * 14}, 1},
+    {{"v80_1024_two_pairs", Version80, 1024, false, 14000, 9, 0, true}, 2},
+    {{"v90_2048_two_pairs_compressed", Version90, 2048, false, 30000, 0, 7, false, 0,
+         CurrentCopy::First, 0, true},
+        2},
+    {{"v95_512_three_pairs_variable", Version95, 512, true, 700, 5, 3, true, 0, CurrentCopy::Second,
+         0, false, true},
+        3},
 };
 
 class ChainOfTables : public testing::TestWithParam<Chain>
@@ -337,18 +419,27 @@ class DamagedTables : public testing::TestWithParam<Damaged>
 
 TEST_P(DamagedTables, AnswerIoError)
 {
-    for (uint32_t records : {60u, 250u}) {
-        const bool one = records == 60;
-        const LegacyFileSpec spec = specOf({"damaged", Version60, 512, true, records, 4, 3, false,
-            0, CurrentCopy::Alternating, 1});
-        const auto path = scratchFile(std::string(GetParam().name) + (one ? "_1" : "_2"));
+    // 6.x, and the newer format at a page size whose later pairs' places are known.
+    struct Sizes
+    {
+        uint16_t version;
+        uint16_t pageSize;
+        uint32_t records;
+    };
+    for (const Sizes& f : {Sizes {Version60, 512, 60}, Sizes {Version60, 512, 250},
+             Sizes {Version80, 1024, 60}, Sizes {Version80, 1024, 1500}}) {
+        const bool one = f.records == 60;
+        const LegacyFileSpec spec = specOf({"damaged", f.version, f.pageSize, true, f.records, 4, 3,
+            false, 0, CurrentCopy::Alternating, 1});
+        const auto path = scratchFile(
+            std::string(GetParam().name) + (one ? "_1_" : "_2_") + std::to_string(f.version));
         const WrittenLayout layout = writeLegacyFile(path, spec);
         ASSERT_EQ(layout.pairs, one ? 1u : 2u);
         damage(path, layout, GetParam().damage);
         int16_t status = -1;
         std::string reason;
         auto file = LegacyFile::open(path.string(), status, reason);
-        EXPECT_EQ(status, 2) << (one ? "one pair" : "two pairs");
+        EXPECT_EQ(status, 2) << (one ? "one pair " : "two pairs ") << f.version << ": " << reason;
         EXPECT_FALSE(reason.empty());
         if (file) {
             std::vector<uint8_t> record;
@@ -364,6 +455,46 @@ TEST_P(DamagedTables, AnswerIoError)
 
 INSTANTIATE_TEST_SUITE_P(Writer, DamagedTables, testing::ValuesIn(damages),
     [](const auto& param) { return std::string(param.param.name); });
+
+// The writer's streams decode to their records whatever runs they hold; a stream that does not
+// decode whole gives nothing.
+TEST(CompressedStream, RecordsComeBackAndBrokenStreamsDoNot)
+{
+    using Bytes = std::vector<uint8_t>;
+    auto runOf = [](size_t n, uint8_t b) { return Bytes(n, b); };
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const std::vector<Bytes> records = {
+        {1, 2, 3}, runOf(40, 9),                            // a run first: an empty literal
+        join({runOf(5, 0), runOf(6, 1), {4}}),              // two runs in a row
+        join({{1, 2}, runOf(6000, ' '), {3}, runOf(5, 3)}), // ends with a run
+        join({runOf(4, 8), {1}, runOf(4, 8)}),              // runs under 5 stay literal
+    };
+    for (size_t i = 0; i < records.size(); ++i) {
+        const Bytes stream = compressRecord(records[i]);
+        Bytes out = {0xAA};
+        ASSERT_TRUE(recman::legacy::decompress(stream.data(), stream.size(), 65535, out)) << i;
+        EXPECT_EQ(Bytes(out.begin() + 1, out.end()), records[i]) << i;
+    }
+    EXPECT_EQ(btr::le::get16(compressRecord(records[1]).data()), 0);
+
+    const std::vector<std::pair<const char*, Bytes>> broken = {
+        {"count cut off", {5}},
+        {"literal past the end", {5, 0, 1, 2}},
+        {"run without its byte", {0, 0, 5, 0}},
+        {"a byte left over", {1, 0, 'a', 3, 0, 'b', 9}},
+        {"longer than the record may be", {0, 0, 0xFF, 0x7F, 'x'}},
+    };
+    for (const auto& [name, stream] : broken) {
+        Bytes out = {0xAA};
+        EXPECT_FALSE(recman::legacy::decompress(stream.data(), stream.size(), 100, out)) << name;
+        EXPECT_EQ(out, Bytes {0xAA}) << name;
+    }
+}
 
 TEST(LegacyWriter, RefusesWhatTheFormatCannotHold)
 {
