@@ -200,12 +200,13 @@ bool readRecordSample(
         fields::sampleLimit(sample.recordLength()), sample);
     if (status == btr::status::Success)
         return true;
-    const std::string failure = cannotDo("Cannot read", name, status, file.Reason());
     // The definition of an encrypted file is plain: its keys still make a layout.
     if (sample.empty() && status == btr::status::OwnerNameRequired) {
-        ctx.note(failure + " The fields are its keys alone.");
+        ctx.note(cannotDo("Cannot read", name, status, OwnerNameAdvice)
+            + " The fields are its keys alone.");
         return true;
     }
+    const std::string failure = cannotDo("Cannot read", name, status, file.Reason());
     if (sample.empty()) {
         ctx.fail(failure);
         return false;
