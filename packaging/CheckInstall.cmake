@@ -1,10 +1,12 @@
 # Installs the build into a scratch DESTDIR and checks what a user's machine would get: exactly
-# the program, the command line with its manual page and completion, its record manager library,
+# the program, the command line with its manual page and completion, the records window
+# with its manual page, its record manager library,
 # the desktop entry and the icon; every binary's
 # libraries resolve (ldd finds each one); the desktop entry validates.
 #
 #   cmake -DBUILD_DIR=... -DSTAGE=... -DPREFIX=/usr -DBINDIR=bin -DDATADIR=share
-#         -DPRIVATE_LIBDIR=lib/varnok -DWITH_RECMAN=ON|OFF -DWITH_CLI=ON|OFF -DMANDIR=share/man
+#         -DPRIVATE_LIBDIR=lib/varnok -DWITH_RECMAN=ON|OFF -DWITH_CLI=ON|OFF -DWITH_RECORDS=ON|OFF
+#         -DMANDIR=share/man
 #         -DDESKTOP_FILE_VALIDATE=...
 #         -P CheckInstall.cmake
 
@@ -29,6 +31,11 @@ if(WITH_CLI)
     "${root}/${BINDIR}/varnok-cli"
     "${root}/${MANDIR}/man1/varnok-cli.1.gz"
     "${root}/${DATADIR}/bash-completion/completions/varnok-cli")
+endif()
+if(WITH_RECORDS)
+  list(APPEND expected
+    "${root}/${BINDIR}/varnok-records"
+    "${root}/${MANDIR}/man1/varnok-records.1.gz")
 endif()
 list(SORT expected)
 
