@@ -163,6 +163,10 @@ void RecordsWindow::buildControls()
     readOnlyLabel_ = new QLabel(this);
     readOnlyLabel_->setObjectName(QStringLiteral("readOnlyLabel"));
     statusBar()->setObjectName(QStringLiteral("statusBar"));
+    for (QLabel* l : {layoutSourceLabel_, countLabel_, readOnlyLabel_}) {
+        l->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        l->setContentsMargins(6, 0, 6, 0);
+    }
     statusBar()->addPermanentWidget(layoutSourceLabel_);
     statusBar()->addPermanentWidget(countLabel_);
     statusBar()->addPermanentWidget(readOnlyLabel_);
@@ -339,6 +343,8 @@ bool RecordsWindow::openFile(const QString& path)
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { pane_->clearRecord(); });
     fillOrders();
     updateActions();
+    if (model_->rowCount() > 0)
+        table_->setCurrentIndex(model_->index(0, 0));
     if (salvage)
         presenter_->report(this, QStringLiteral("Salvage report of %1").arg(name), salvageReport());
     return true;
