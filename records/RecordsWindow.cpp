@@ -146,6 +146,7 @@ void RecordsWindow::buildControls()
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    table_->horizontalHeader()->setStretchLastSection(true);
     table_->setWordWrap(false);
     pane_ = new RecordPane(splitter);
     pane_->setObjectName(QStringLiteral("recordPane"));
@@ -329,6 +330,7 @@ bool RecordsWindow::openFile(const QString& path)
     salvage_ = salvage;
     setWindowTitle(QStringLiteral("%1 - %2").arg(name, QString::fromLatin1(RecordsTitle)));
 
+    // The dictionary is looked for beside the file, so the layout is chosen by the file's path.
     layoutOptions_ = {};
     layoutOptions_.encoding = toUtf8(encodingCombo_->currentData().toString());
     applyLayout(layoutOptions_, true);
@@ -405,7 +407,7 @@ void RecordsWindow::applyLayout(const fields::FileLayoutOptions& options, bool t
         return;
     const int row = table_->currentIndex().row();
     fields::FileLayoutOptions chosen = options;
-    fields::FileLayout found = fields::fileLayout(model_->file(), toUtf8(name_), chosen);
+    fields::FileLayout found = fields::fileLayout(model_->file(), ref_.path, chosen);
     if (!found.ok) {
         if (tellFailure)
             presenter_->error(this, fromUtf8(found.error));
@@ -414,7 +416,7 @@ void RecordsWindow::applyLayout(const fields::FileLayoutOptions& options, bool t
         // A file whose records cannot be sampled is still shown by its keys.
         chosen.keysOnly = true;
         chosen.layoutFile.clear();
-        found = fields::fileLayout(model_->file(), toUtf8(name_), chosen);
+        found = fields::fileLayout(model_->file(), ref_.path, chosen);
         if (!found.ok)
             return;
     }
@@ -457,7 +459,7 @@ bool RecordsWindow::loadLayout(const QString& path)
     options.keysOnly = false;
     options.infer = false;
     options.layoutFile = toUtf8(path);
-    fields::FileLayout found = fields::fileLayout(model_->file(), toUtf8(name_), options);
+    fields::FileLayout found = fields::fileLayout(model_->file(), ref_.path, options);
     if (!found.ok) {
         presenter_->error(this, fromUtf8(found.error));
         return false;

@@ -5,6 +5,7 @@
 #include "Recorder.h"
 #include "RecordsWindow.h"
 
+#include "DictionaryRecords.h"
 #include "ScratchDir.h"
 #include "TestFiles.h"
 
@@ -95,6 +96,29 @@ TEST_F(Window, OurOwnFileOpensEditableWithItsKeysToOrderBy)
     order->setCurrentIndex(0);
     EXPECT_EQ(window.model()->order().key, -1);
     EXPECT_EQ(cell(0, id), QString::number(recordstest::idOf(199, 200)));
+}
+
+TEST_F(Window, TheDictionaryBesideTheFileNamesItsColumns)
+{
+    const std::string path = dir.file("CUST.BTR");
+    recordstest::makeOwnFile(path, 30);
+    testsupport::createFile(dir.file("FILE.DDF"), testsupport::fileDdfDefinition());
+    testsupport::insertRecords(
+        dir.file("FILE.DDF"), {testsupport::tableRecord(1, "Clients", "CUST.BTR")});
+    testsupport::createFile(dir.file("FIELD.DDF"), testsupport::fieldDdfDefinition());
+    testsupport::insertRecords(dir.file("FIELD.DDF"),
+        {testsupport::fieldRecord(1, 1, "ClientId", btr::exttype::Integer, 0, 4),
+            testsupport::fieldRecord(2, 1, "Surname", btr::exttype::String, 4, 20),
+            testsupport::fieldRecord(3, 1, "Joined", btr::exttype::Date, 24, 4)});
+    testsupport::createFile(dir.file("INDEX.DDF"), testsupport::indexDdfDefinition());
+    ASSERT_TRUE(window.openFile(QString::fromStdString(path)));
+    EXPECT_TRUE(label("layoutSourceLabel").startsWith(QStringLiteral("Fields from the dictionary")))
+        << label("layoutSourceLabel").toStdString();
+    EXPECT_EQ(cell(4, column("Surname")), QStringLiteral("NAME 0004"));
+    EXPECT_EQ(cell(4, column("Joined")), QStringLiteral("2004-05-05"));
+    const QString tip
+        = window.model()->headerData(column("Surname"), Qt::Horizontal, Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("source: dictionary"))) << tip.toStdString();
 }
 
 TEST_F(Window, FindMovesToTheKeyValueAndSaysWhatWentWrong)
