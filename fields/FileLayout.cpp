@@ -133,10 +133,13 @@ bool readLayoutFile(TWinBtr& file, const std::string& name, const std::string& p
 }
 
 bool readRecordSample(TWinBtr& file, const std::string& name, RecordSample& sample,
-    const std::string& ownerAdvice, std::vector<std::string>& notes, std::string& error)
+    const std::string& ownerAdvice, std::vector<std::string>& notes, std::string& error,
+    bool spread)
 {
-    const int16_t status = readSample(file, uint64_t(std::max(file.RecordCount(), 0)),
-        sampleLimit(sample.recordLength()), sample);
+    const uint64_t counted = uint64_t(std::max(file.RecordCount(), 0));
+    const uint32_t limit = sampleLimit(sample.recordLength());
+    const int16_t status = spread ? readSpreadSample(file, counted, limit, sample)
+                                  : readSample(file, counted, limit, sample);
     if (status == btr::status::Success)
         return true;
     // The definition of an encrypted file is plain: its keys still make a layout.
@@ -197,7 +200,8 @@ FileLayout fileLayout(TWinBtr& file, const std::string& name, const FileLayoutOp
         const bool inferring = !choice.table || options.infer;
         RecordSample sample(choice.layout.recordLength);
         if (inferring
-            && !readRecordSample(file, name, sample, options.ownerAdvice, out.notes, out.error))
+            && !readRecordSample(file, name, sample, options.ownerAdvice, out.notes, out.error,
+                options.spreadSample))
             return out;
         layout = inferring ? inferLayout(choice.layout, sample, decoder) : choice.layout;
         if (guessEncoding(options.encoding, file, name, choice.dictionary.get(), layout, decoder,

@@ -29,6 +29,9 @@ struct FileLayoutOptions
     std::string layoutFile; // a layout JSON file (or a directory holding NAME.json)
     bool infer = false;     // infer even when a dictionary is found (uncovered bytes)
     bool keysOnly = false;
+    // Infer from runs of records spread over the file by percentages rather than from a walk
+    // over every record: what a window opening a large file wants at once.
+    bool spreadSample = false;
     // How the notes tell a user to choose another code page, and to give the owner name of a
     // file whose records are encrypted: each program names its own control for it.
     std::string encodingHint = "the Code page box";
@@ -70,11 +73,13 @@ std::string layoutFileFor(const std::string& path, const std::string& name);
 bool readLayoutFile(TWinBtr& file, const std::string& name, const std::string& path, Layout& layout,
     std::string& error);
 
-// Reads the sample inference takes from the open file `name` (its Stat image read). A read that
+// Reads the sample inference takes from the open file `name` (its Stat image read), spread by
+// percentages when `spread`. A read that
 // fails after some records is noted and the sample is what was read; an encrypted file read
 // without its owner name is noted (its keys still make a layout); false with `error` set when no
 // record could be read.
 bool readRecordSample(TWinBtr& file, const std::string& name, RecordSample& sample,
-    const std::string& ownerAdvice, std::vector<std::string>& notes, std::string& error);
+    const std::string& ownerAdvice, std::vector<std::string>& notes, std::string& error,
+    bool spread = false);
 
 } // namespace fields

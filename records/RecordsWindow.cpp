@@ -332,6 +332,7 @@ bool RecordsWindow::openFile(const QString& path)
 
     // The dictionary is looked for beside the file, so the layout is chosen by the file's path.
     layoutOptions_ = {};
+    layoutOptions_.spreadSample = true;
     layoutOptions_.encoding = toUtf8(encodingCombo_->currentData().toString());
     applyLayout(layoutOptions_, true);
     table_->setModel(model_);
@@ -481,6 +482,7 @@ void RecordsWindow::useAutomaticLayout()
 {
     fields::FileLayoutOptions options;
     options.encoding = layoutOptions_.encoding;
+    options.spreadSample = true;
     applyLayout(options, true);
 }
 
