@@ -330,11 +330,6 @@ bool RecordsWindow::openFile(const QString& path)
     salvage_ = salvage;
     setWindowTitle(QStringLiteral("%1 - %2").arg(name, QString::fromLatin1(RecordsTitle)));
 
-    // The dictionary is looked for beside the file, so the layout is chosen by the file's path.
-    layoutOptions_ = {};
-    layoutOptions_.spreadSample = true;
-    layoutOptions_.encoding = toUtf8(encodingCombo_->currentData().toString());
-    applyLayout(layoutOptions_, true);
     table_->setModel(model_);
     connect(table_->selectionModel(), &QItemSelectionModel::currentChanged, this,
         [this](const QModelIndex& current, const QModelIndex& previous) {
@@ -344,6 +339,12 @@ bool RecordsWindow::openFile(const QString& path)
                 columnChosen(current.column());
         });
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { pane_->clearRecord(); });
+    // Chosen once the table shows the model (the column widths need its columns), by the file's
+    // path: the dictionary is looked for beside the file.
+    layoutOptions_ = {};
+    layoutOptions_.spreadSample = true;
+    layoutOptions_.encoding = toUtf8(encodingCombo_->currentData().toString());
+    applyLayout(layoutOptions_, true);
     fillOrders();
     updateActions();
     if (model_->rowCount() > 0)
@@ -424,12 +425,19 @@ void RecordsWindow::applyLayout(const fields::FileLayoutOptions& options, bool t
     layoutOptions_ = chosen;
     model_->setLayout(found.layout, found.encoding);
     pane_->setCodePage(found.encoding);
-    for (int c = 0; c < model_->columnCount(); ++c)
-        table_->setColumnWidth(
-            c, columnChars(found.layout.fields[size_t(c)]) * fontMetrics().averageCharWidth() + 18);
+    showLayout(row);
     showLayoutSource();
     if (!found.notes.empty())
         say(fromUtf8(found.notes.back()));
+}
+
+void RecordsWindow::showLayout(int row)
+{
+    // Room for a field's name and a typical value, in capitals and digits.
+    const int letter = fontMetrics().horizontalAdvance(QLatin1Char('N'));
+    const fields::Layout& layout = model_->layout();
+    for (int c = 0; c < model_->columnCount(); ++c)
+        table_->setColumnWidth(c, columnChars(layout.fields[size_t(c)]) * letter + 18);
     if (row >= 0 && row < model_->rowCount())
         table_->setCurrentIndex(model_->index(row, 0));
 }

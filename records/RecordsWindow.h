@@ -62,6 +62,8 @@ private:
     void buildControls();
     void buildMenus();
     void applyLayout(const fields::FileLayoutOptions& options, bool tellFailure);
+    // The model's columns shown at fitting widths, `row` the current one again.
+    void showLayout(int row);
     void showLayoutSource();
     void fillOrders();
     void changeOrder();

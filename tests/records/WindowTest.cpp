@@ -91,6 +91,8 @@ TEST_F(Window, OurOwnFileOpensEditableWithItsKeysToOrderBy)
     EXPECT_EQ(label("layoutSourceLabel").left(21), QStringLiteral("Fields from the keys;"));
     const int id = column("key0");
     EXPECT_EQ(cell(0, id), QStringLiteral("0"));
+    // Room for 20 letters of name beside an integer's digits.
+    EXPECT_GT(table()->columnWidth(column("key1")), table()->columnWidth(id) * 3 / 2);
     control<QCheckBox>("descendingCheck")->setChecked(true);
     EXPECT_EQ(cell(0, id), QStringLiteral("199"));
     order->setCurrentIndex(0);
