@@ -8,10 +8,18 @@ namespace {
 // one huge transaction nor pays a commit per row.
 constexpr uint64_t RowsPerTransaction = 10000;
 
-void appendSqlString(const std::string& value, std::string& line)
+// A string literal. A NUL character would end the statement for SQLite's own reader, so SQLite
+// gets it as char(0) between the literal's pieces; PostgreSQL's text cannot hold one at all, and
+// there it is left out.
+void appendSqlString(const std::string& value, Dialect dialect, std::string& line)
 {
     line += '\'';
     for (char c : value) {
+        if (c == '\0') {
+            if (dialect == Dialect::Sqlite)
+                line += "' || char(0) || '";
+            continue;
+        }
         if (c == '\'')
             line += '\'';
         line += c;
@@ -47,18 +55,18 @@ void appendSqlValue(fields::Kind kind, fields::Column column, Dialect dialect,
             line += value;
             line += " */";
         } else {
-            appendSqlString(value, line);
+            appendSqlString(value, dialect, line);
         }
         return;
     case Kind::Number:
     case Kind::Boolean:
         if (column == fields::Column::Exact && dialect == Dialect::Sqlite)
-            appendSqlString(value, line);
+            appendSqlString(value, dialect, line);
         else
             line += value;
         return;
     case Kind::Text:
-        appendSqlString(value, line);
+        appendSqlString(value, dialect, line);
         return;
     }
 }

@@ -50,7 +50,7 @@ std::vector<int> insertionOrder(int count)
     return ids;
 }
 
-std::string makeFile(const ScratchDir& dir, int count)
+std::string makeFileOf(const ScratchDir& dir, const std::vector<Bytes>& records)
 {
     const std::string path = dir.file("PEOPLE.DAT");
     testsupport::DefinitionImage d;
@@ -60,11 +60,16 @@ std::string makeFile(const ScratchDir& dir, int count)
         {{1, 8, btr::keyflag::Duplicates | btr::keyflag::ExtendedType, 0, btr::exttype::String}});
     d.addKey({{9, 4, btr::keyflag::ExtendedType, 0, btr::exttype::Integer}});
     testsupport::createFile(path, d);
+    testsupport::insertRecords(path, records);
+    return path;
+}
+
+std::string makeFile(const ScratchDir& dir, int count)
+{
     std::vector<Bytes> records;
     for (int id : insertionOrder(count))
         records.push_back(record(id));
-    testsupport::insertRecords(path, records);
-    return path;
+    return makeFileOf(dir, records);
 }
 
 fields::Layout layout()
@@ -267,6 +272,34 @@ TEST(ExportValues, CsvAndJsonLinesWriteEachTypeAsItIs)
         = exportAs(dir, data, exporting::Format::JsonLines, {1, false}, {}, "out.jsonl");
     ASSERT_TRUE(jsonl.result.ok) << jsonl.result.error;
     EXPECT_EQ(lines(readText(jsonl.path)).at(2), R"({"name":"N2","id":2,"born":"2001-03-03"})");
+}
+
+// Found by the export fuzz target: a NUL inside a string ended the script's statement early.
+TEST(ExportValues, AStringWithANulInsideKeepsTheScriptWhole)
+{
+    ScratchDir dir;
+    Bytes r = record(1);
+    const std::string name("ab\0cd'", 6);
+    std::copy(name.begin(), name.end(), r.begin());
+    const std::string data = makeFileOf(dir, {r});
+    const Exported sqlite = exportAs(dir, data, exporting::Format::Sql);
+    ASSERT_TRUE(sqlite.result.ok) << sqlite.result.error;
+    Database db(":memory:");
+    EXPECT_TRUE(db.exec(readText(sqlite.path)));
+    EXPECT_EQ(db.column("SELECT hex(CAST(name AS BLOB)) FROM PEOPLE"),
+        std::vector<std::string> {"616200636427"});
+
+    TWinBtr file;
+    ASSERT_EQ(file.Open(data.c_str(), "", btr::mode::ReadOnly), 0);
+    fields::TextDecoder decoder("CP437");
+    exporting::Settings settings;
+    settings.format = exporting::Format::Sql;
+    settings.dialect = exporting::Dialect::Postgresql;
+    ASSERT_TRUE(
+        exporting::exportFile(file, data, layout(), decoder, {}, settings, dir.file("pg")).ok);
+    // PostgreSQL's text holds no NUL: the rest of the value stays.
+    EXPECT_NE(readText(dir.file("pg")).find("VALUES ('abcd''', 1, "), std::string::npos)
+        << readText(dir.file("pg"));
 }
 
 TEST(ExportDatabase, HoldsTheTableItsIndexesAndWhereItCameFrom)
