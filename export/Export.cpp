@@ -292,6 +292,9 @@ Result exportFile(TWinBtr& file, const std::string& sourceName, const fields::La
         return failure("No file to export " + sourceName + " into was given.");
     if (order.key > 255)
         return failure(cannotDo("Cannot read", sourceName, btr::status::InvalidKeyNumber));
+    // The definition as it is now: the key indexes and varnok_source are made from it.
+    if (file.Stat() != btr::status::Success)
+        return failure(cannotDo("Cannot read", sourceName, file.GetStatus(), file.Reason()));
     if (settings.format == Format::Sqlite)
         return exportDatabase(file, sourceName, layout, decoder, order, settings, path, progress);
     return exportText(file, sourceName, layout, decoder, order, settings, path, progress);
