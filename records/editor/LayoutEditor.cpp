@@ -60,6 +60,24 @@ std::string identity(const fields::Field& f)
         + '/' + std::to_string(f.type.decimals) + '/' + (f.type.signedByte ? "s" : "u");
 }
 
+// Decimals mean something to the exact number types (their scale) and to a bit field (its bit).
+bool takesDecimals(const fields::Field& f)
+{
+    namespace exttype = btr::exttype;
+    if (f.hex())
+        return false;
+    switch (f.type.type) {
+    case exttype::Decimal:
+    case exttype::Money:
+    case exttype::Numeric:
+    case exttype::SignSeparate:
+    case exttype::Bit:
+        return true;
+    default:
+        return f.type.decimals != 0;
+    }
+}
+
 // The sentence a message ends with: the reason, and a full stop.
 std::string sentence(const std::string& why)
 {
@@ -498,7 +516,7 @@ void LayoutEditor::fillTable()
         const bool variable = f.source == fields::Source::VariablePart;
         const QString texts[] = {qs(f.name), QString::number(f.position()),
             variable ? tr("rest") : QString::number(f.length), qs(fields::typeName(f)),
-            f.hex() ? QString() : QString::number(f.type.decimals),
+            takesDecimals(f) ? QString::number(f.type.decimals) : QString(),
             qs(fields::sourceName(f.source)), QString()};
         for (int c = 0; c < InvalidColumn; ++c) {
             auto* item = new QTableWidgetItem(texts[c]);

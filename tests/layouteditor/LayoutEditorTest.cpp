@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -447,6 +448,29 @@ TEST_F(LayoutEditorTest, ALayoutThatDoesNotFitIsRefusedAndChangesNothing)
     EXPECT_FALSE(editor->loadLayout(QString::fromStdString(dir.file("NONE.json"))));
     ASSERT_EQ(said.count(), 1);
     EXPECT_TRUE(said.at(0).at(0).toString().startsWith("Cannot read the layout "));
+}
+
+// Pictures of the editor and its form for a person to look at.
+TEST_F(LayoutEditorTest, RendersToPictures)
+{
+    ASSERT_TRUE(editor->defineField(form("born", 4, 4, "date")));
+    ASSERT_TRUE(editor->defineField(form("name", 8, 6, "string")));
+    waitForCounts();
+    editor->selectField(indexOf(*editor, "born"));
+    const QDir out(QString::fromUtf8(VARNOK_TEST_OUTPUT_DIR));
+    const QString editorPicture = out.absoluteFilePath(QStringLiteral("layout-editor.png"));
+    ASSERT_TRUE(editor->grab().save(editorPicture));
+    editor->defineFieldAt(14, 2);
+    QDialog* f = openForm();
+    ASSERT_NE(f, nullptr);
+    f->findChild<QLineEdit*>("layoutEditorFormName")->setText("flags");
+    auto* type = f->findChild<QComboBox*>("layoutEditorFormType");
+    type->setCurrentIndex(type->findText("integer"));
+    f->findChild<QSpinBox*>("layoutEditorFormLength")->setValue(3);
+    QTest::mouseClick(f->findChild<QPushButton*>("layoutEditorFormOk"), Qt::LeftButton);
+    const QString formPicture = out.absoluteFilePath(QStringLiteral("layout-editor-form.png"));
+    ASSERT_TRUE(f->grab().save(formPicture));
+    std::printf("editor pictures: %s %s\n", qPrintable(editorPicture), qPrintable(formPicture));
 }
 
 } // namespace
