@@ -428,7 +428,7 @@ bool LayoutEditor::changeField(int index, const fields::FieldForm& form)
         return refuse(tr("change field"), old, r.why);
     std::string name = old;
     // A changed name and a changed shape are one step: one undo takes both back.
-    if (!form.name.empty() && form.name != old) {
+    if (form.name != old) {
         r = fields::renameField(edited, r.index, form.name);
         if (!r.ok())
             return refuse(tr("rename field"), old, r.why);

@@ -53,7 +53,7 @@ public:
 
     // The edits the form makes, for the window and for scripts: each is one undoable step, and
     // false, with the reason sent as a message, when refused (the layout untouched). changeField
-    // also renames the field when the form's name is another.
+    // also renames the field when the form's name is another (an empty one is refused).
     bool defineField(const fields::FieldForm& form);
     bool changeField(int index, const fields::FieldForm& form);
     bool renameField(int index, const QString& name);

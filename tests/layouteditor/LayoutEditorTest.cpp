@@ -298,6 +298,9 @@ TEST_F(LayoutEditorTest, ARefusedEditChangesNothingAndSaysWhy)
             },
             "Cannot define field flag: a bit field's decimals are its bit number, and bit 9 is "
             "not in its 8 bits."},
+        {"changed and its name cleared in the same form",
+            [](LayoutEditor& e) { return e.changeField(0, form("", 0, 2, "integer")); },
+            "Cannot rename field id: it has no name."},
         {"no such field", [](LayoutEditor& e) { return e.removeField(7); },
             "Cannot remove the field: there is no such field."},
     };
