@@ -56,7 +56,9 @@ std::string makeFile(const ScratchDir& dir, uint32_t records)
         r[4] = uint8_t(1 + i % 28);
         r[5] = uint8_t(i % 5 == 0 ? 13 : 1 + i % 12);
         btr::le::put16(r.data() + 6, 1990);
-        const std::string name = "N" + std::to_string(i);
+        // Appended: GCC 12 at -O3 reports a false -Wrestrict on a literal + std::to_string.
+        std::string name = "N";
+        name += std::to_string(i);
         std::copy(name.begin(), name.end(), r.begin() + 8);
         rows.push_back(r);
     }
