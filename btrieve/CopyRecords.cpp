@@ -86,12 +86,14 @@ CopyOutcome copyRecords(
     return outcome;
 }
 
-int16_t readEveryRecord(TWinBtr& source, const std::function<bool()>& each)
+int16_t readEveryRecord(TWinBtr& source, const std::function<bool()>& each, bool backward)
 {
     source.AllocBuffer(variableLength(source) ? LongestRecord : source.BufferSize);
     if (source.GetStatus() != btr::status::Success)
         return source.GetStatus();
-    for (source.GetFirst(); source.GetStatus() == btr::status::Success; source.GetNext()) {
+    for (backward ? source.GetLast() : source.GetFirst();
+         source.GetStatus() == btr::status::Success;
+         backward ? source.GetPrevious() : source.GetNext()) {
         if (!each())
             return btr::status::Success;
     }

@@ -52,11 +52,12 @@ CopyOutcome copyRecords(
     TWinBtr& source, TWinBtr& destination, const std::function<void()>& inserted = {});
 
 // Reads every record `source` gives, in the order its KeyNumber and UseStep choose (Get First/Next
-// on that key, or Step First/Next), each whole into its record buffer: the buffer is widened first
-// to the longest record a variable-length file can give, and ReturnedLength is each record's
-// length. `each` runs after each record; false from it stops the read. Returns EndOfFile when
-// every record was read, 0 when `each` stopped the read, otherwise the status that stopped it.
-int16_t readEveryRecord(TWinBtr& source, const std::function<bool()>& each);
+// on that key, or Step First/Next; with `backward` Get Last/Previous or Step Last/Previous), each
+// whole into its record buffer: the buffer is widened first to the longest record a
+// variable-length file can give, and ReturnedLength is each record's length. `each` runs after
+// each record; false from it stops the read. Returns EndOfFile when every record was read, 0 when
+// `each` stopped the read, otherwise the status that stopped it.
+int16_t readEveryRecord(TWinBtr& source, const std::function<bool()>& each, bool backward = false);
 
 // Closes the destination after copyRecords. Its Close commits the writes still pending; when that
 // commit fails the record manager drops them, so a copy that looked complete is not: the outcome

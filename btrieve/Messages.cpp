@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include <system_error>
+
 std::string statusWords(int16_t status)
 {
     return std::string(btr::statusText(status)) + " (status " + std::to_string(status) + ")";
@@ -16,6 +18,11 @@ std::string cannotDo(
     if (reason.empty())
         return cannotDo(what, name, status);
     return what + " " + name + ": " + statusWords(status) + ": " + reason + ".";
+}
+
+std::string fileFailure(const std::string& what, const std::string& name, int error)
+{
+    return what + " " + name + ": " + std::generic_category().message(error) + ".";
 }
 
 std::string copyStopped(const std::string& what, const std::string& name, int16_t status,

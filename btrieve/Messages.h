@@ -17,6 +17,10 @@ std::string cannotDo(const std::string& what, const std::string& name, int16_t s
 std::string cannotDo(
     const std::string& what, const std::string& name, int16_t status, const std::string& reason);
 
+// A failed file-system call on a file that is not a data file (an export, a sequential file):
+// "Cannot write NAME: No space left on device." for the errno `error`.
+std::string fileFailure(const std::string& what, const std::string& name, int error);
+
 // The message of a copy that stopped: what failed on which file, and how many records the
 // destination gained. The count is the destination's own: a full disk drops the writes not yet
 // committed, so it can be less than the Inserts answered 0, and then the message says so.

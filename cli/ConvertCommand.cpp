@@ -9,13 +9,11 @@
 #include "FileSample.h"
 #include "Messages.h"
 #include "ReadOptions.h"
-#include "SqlText.h"
+#include "SqliteTable.h"
 
 #include <fmt/core.h>
-#include <sqlite3.h>
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -25,8 +23,6 @@ namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* SourceTable = "varnok_source";
 
 struct ConvertOptions
 {
@@ -50,82 +46,17 @@ struct Job
     bool inDirectory = false;
 };
 
-class Statement
-{
-public:
-    ~Statement() { sqlite3_finalize(stmt_); }
-    bool prepare(sqlite3* db, const std::string& sql)
-    {
-        return sqlite3_prepare_v2(db, sql.c_str(), int(sql.size()), &stmt_, nullptr) == SQLITE_OK;
-    }
-    sqlite3_stmt* get() const { return stmt_; }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
-
-class Database
-{
-public:
-    ~Database()
-    {
-        if (db_)
-            sqlite3_close_v2(db_);
-    }
-
-    bool open(const std::string& name, std::string& error)
-    {
-        if (sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
-            != SQLITE_OK) {
-            error = db_ ? sqlite3_errmsg(db_) : "out of memory";
-            return false;
-        }
-        sqlite3_extended_result_codes(db_, 1);
-        if (!exec("PRAGMA schema_version", error))
-            return false;
-        // A database another program marks as its own (Varnok's data files among them) is not
-        // written into: tables added there could damage it.
-        Statement id;
-        if (!id.prepare(db_, "PRAGMA application_id") || sqlite3_step(id.get()) != SQLITE_ROW) {
-            error = sqlite3_errmsg(db_);
-            return false;
-        }
-        if (const auto owner = sqlite3_column_int64(id.get(), 0); owner != 0) {
-            error = fmt::format("it is another program's database (application id {}), such as "
-                                "a Varnok data file; convert writes plain SQLite databases only",
-                owner);
-            return false;
-        }
-        return true;
-    }
-
-    bool exec(const std::string& sql, std::string& error)
-    {
-        char* message = nullptr;
-        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK)
-            return true;
-        error = message ? message : sqlite3_errmsg(db_);
-        sqlite3_free(message);
-        return false;
-    }
-
-    sqlite3* handle() const { return db_; }
-    std::string message() const { return sqlite3_errmsg(db_); }
-
-private:
-    sqlite3* db_ = nullptr;
-};
-
 class Converter
 {
 public:
-    Converter(Context& ctx, Database& db, const ConvertOptions& opt, DirectorySummary& summary)
+    Converter(
+        Context& ctx, exporting::Database& db, const ConvertOptions& opt, DirectorySummary& summary)
         : ctx_(ctx)
         , db_(db)
         , opt_(opt)
         , summary_(summary)
     {
-        used_.insert(SourceTable);
+        used_.insert(exporting::SourceTable);
     }
 
     void convert(const Job& job)
@@ -163,7 +94,7 @@ public:
                 summary_.add(Outcome::Failed, job.file + ": its fields could not be chosen");
             return;
         }
-        const std::string table = unique(tableName(layout, job.file, decoder), "table");
+        const std::string table = unique(exporting::tableName(layout, job.file, decoder), "table");
         std::string error;
         if (!db_.exec("BEGIN IMMEDIATE", error)) {
             failed(job, "Cannot convert " + job.file + " into " + opt_.into + ": " + error + ".");
@@ -251,7 +182,7 @@ private:
     // anything else would make the conversion fail.
     bool takenByOther(const std::string& name, const char* type)
     {
-        Statement query;
+        exporting::Statement query;
         if (!query.prepare(db_.handle(),
                 "SELECT 1 FROM sqlite_master WHERE name = ? COLLATE NOCASE AND type <> ?"))
             return false;
@@ -269,7 +200,7 @@ private:
              ++n) {
             std::string suffix = "_";
             suffix.append(std::to_string(n));
-            name = cutName(wanted, MaxIdentifier - suffix.size()) + suffix;
+            name = exporting::cutName(wanted, exporting::MaxIdentifier - suffix.size()) + suffix;
         }
         return name;
     }
@@ -280,26 +211,9 @@ private:
         uint64_t& invalid, std::string& error)
     {
         const spec::SpecBuffer stat = statBuffer(file);
-        if (!db_.exec("DROP TABLE IF EXISTS " + quoteIdentifier(table), error)
-            || !db_.exec(createTable(table, layout, Dialect::Sqlite), error)) {
-            error += ".";
+        exporting::TableWriter writer(db_, layout, decoder);
+        if (!writer.begin(table, error))
             return false;
-        }
-        std::string insert = "INSERT INTO " + quoteIdentifier(table) + " VALUES (";
-        for (size_t i = 0; i < layout.fields.size(); ++i)
-            insert += i ? ", ?" : "?";
-        insert += ")";
-        Statement statement;
-        if (!statement.prepare(db_.handle(), insert)) {
-            error = db_.message() + ".";
-            return false;
-        }
-        sqlite3_stmt* stmt = statement.get();
-        const size_t count = layout.fields.size();
-        std::vector<fields::Column> columns;
-        for (const fields::Field& f : layout.fields)
-            columns.push_back(fields::columnOf(f));
-        std::vector<std::string> values(count);
         bool stepped = true;
         // Physical order: a table's rows have no order, Step order is the cheapest to read, and it
         // gives every record, also those a key with null values leaves out.
@@ -309,20 +223,14 @@ private:
         {
             Progress progress(ctx_, "convert " + name, total);
             status = readEveryRecord(file, [&] {
-                const uint8_t* data = file.Buffer;
-                const size_t length = file.ReturnedLength;
-                for (size_t i = 0; i < count; ++i)
-                    bindField(stmt, int(i + 1), layout.fields[i], columns[i], data, length, decoder,
-                        values[i], invalid);
-                stepped = sqlite3_step(stmt) == SQLITE_DONE;
-                sqlite3_reset(stmt);
-                if (!stepped)
-                    return false;
-                ++records;
-                progress.step();
-                return true;
+                stepped = writer.record(file.Buffer, file.ReturnedLength);
+                if (stepped)
+                    progress.step();
+                return stepped;
             });
         }
+        records = writer.rows();
+        invalid = writer.invalid();
         if (!stepped) {
             error = db_.message() + ".";
             return false;
@@ -333,105 +241,18 @@ private:
             return false;
         }
         std::vector<std::string> notes;
-        for (const KeyIndex& index : keyIndexes(layout, stat, notes)) {
-            const std::string named = unique(indexName(table, index.key), "index");
-            if (!index.unique) {
-                if (!db_.exec(index.create(table, false, named), error))
-                    return false;
-                continue;
-            }
-            // Distinct stored bytes can read as the same text (trailing blanks, null keys), so a
-            // key without duplicates may still not make a unique index of its values.
-            std::string uniqueError;
-            if (!db_.exec("SAVEPOINT unique_index", error)
-                || (!db_.exec(index.create(table, true, named), uniqueError)
-                    && (!db_.exec("ROLLBACK TO unique_index", error)
-                        || !db_.exec(index.create(table, false, named), error)))
-                || !db_.exec("RELEASE unique_index", error))
-                return false;
-            if (!uniqueError.empty())
-                notes.push_back("Key " + std::to_string(index.key)
-                    + " has no duplicates, but its values as text repeat: its index is not "
-                      "unique.");
-        }
+        const bool finished = writer.finish(
+            stat, name, [this](const std::string& wanted) { return unique(wanted, "index"); },
+            notes, error);
+        if (!finished)
+            return false;
         for (const std::string& n : notes)
             ctx_.note(fmt::format("{}: {}", name, n));
-
-        Statement source;
-        if (!source.prepare(db_.handle(),
-                std::string("INSERT OR REPLACE INTO ") + SourceTable
-                    + " (table_name, file, fields, encoding, definition, records, "
-                      "invalid_values) VALUES (?, ?, ?, ?, ?, ?, ?)")) {
-            error = db_.message() + ".";
-            return false;
-        }
-        const std::string definition
-            = definitionJson(name, stat, decoder)
-                  .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-        const std::string file8 = fields::validUtf8(name);
-        sqlite3_bind_text(source.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(source.get(), 2, file8.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(source.get(), 3, layout.origin.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(source.get(), 4, decoder.encoding().c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(source.get(), 5, definition.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int64(source.get(), 6, sqlite3_int64(records));
-        sqlite3_bind_int64(source.get(), 7, sqlite3_int64(invalid));
-        if (sqlite3_step(source.get()) != SQLITE_DONE) {
-            error = db_.message() + ".";
-            return false;
-        }
         return true;
     }
 
-    void bindField(sqlite3_stmt* stmt, int at, const fields::Field& f, fields::Column column,
-        const uint8_t* data, size_t length, fields::TextDecoder& decoder, std::string& value,
-        uint64_t& invalid)
-    {
-        // Fillers and the variable part are stored as the bytes they are.
-        if (f.hex() && f.offset + size_t(f.length) <= length) {
-            const size_t n
-                = f.source == fields::Source::VariablePart ? length - f.offset : f.length;
-            sqlite3_bind_blob(stmt, at, data + f.offset, int(n), SQLITE_STATIC);
-            return;
-        }
-        value.clear();
-        const fields::Kind kind = fields::appendField(f, data, length, decoder, value);
-        const char* begin = value.data();
-        const char* end = begin + value.size();
-        switch (kind) {
-        case fields::Kind::Null:
-            sqlite3_bind_null(stmt, at);
-            return;
-        case fields::Kind::Number:
-        case fields::Kind::Boolean:
-            if (column == fields::Column::Integer) {
-                sqlite3_int64 v = 0;
-                const auto r = std::from_chars(begin, end, v);
-                if (r.ec == std::errc() && r.ptr == end) {
-                    sqlite3_bind_int64(stmt, at, v);
-                    return;
-                }
-            } else if (column == fields::Column::Real) {
-                double v = 0;
-                const auto r = std::from_chars(begin, end, v);
-                if (r.ec == std::errc() && r.ptr == end) {
-                    sqlite3_bind_double(stmt, at, v);
-                    return;
-                }
-            }
-            break;
-        case fields::Kind::Invalid:
-            ++invalid;
-            break;
-        case fields::Kind::Text:
-        case fields::Kind::Bytes:
-            break;
-        }
-        sqlite3_bind_text(stmt, at, begin, int(value.size()), SQLITE_STATIC);
-    }
-
     Context& ctx_;
-    Database& db_;
+    exporting::Database& db_;
     const ConvertOptions& opt_;
     DirectorySummary& summary_;
     std::set<std::string> used_;
@@ -532,14 +353,9 @@ void runConvert(Context& ctx, const ConvertOptions& opt)
         directories = true;
         directoryJobs(ctx, opt, source, jobs, summary);
     }
-    Database db;
+    exporting::Database db;
     std::string error;
-    if (!db.open(opt.into, error)
-        || !db.exec(std::string("CREATE TABLE IF NOT EXISTS ") + SourceTable
-                + " (table_name TEXT PRIMARY KEY, file TEXT NOT NULL, fields TEXT NOT NULL, "
-                  "encoding TEXT NOT NULL, definition TEXT NOT NULL, records INTEGER NOT NULL, "
-                  "invalid_values INTEGER NOT NULL)",
-            error)) {
+    if (!db.open(opt.into, error) || !db.createSourceTable(error)) {
         ctx.fail("Cannot open the database " + opt.into + ": " + error + ".");
         return;
     }

@@ -3,7 +3,7 @@
 #include "Messages.h"
 #include "Output.h"
 #include "ReadOptions.h"
-#include "SqlText.h"
+#include "TextWriter.h"
 
 #include <fmt/core.h>
 
@@ -13,10 +13,6 @@
 namespace cli {
 
 namespace {
-
-// INSERTs of an SQL script are committed every so many rows, so that a long script neither holds
-// one huge transaction nor pays a commit per row.
-constexpr uint64_t RowsPerTransaction = 10000;
 
 struct ExportOptions
 {
@@ -30,287 +26,6 @@ struct ExportOptions
     RecordOrder order;
     FieldOptions fields;
     std::string owner;
-};
-
-enum class Format { Csv, Jsonl, Sql };
-
-void appendCsv(const std::string& value, char delimiter, std::string& line)
-{
-    bool quote = false;
-    for (char c : value) {
-        if (c == delimiter || c == '"' || c == '\n' || c == '\r') {
-            quote = true;
-            break;
-        }
-    }
-    if (!quote) {
-        line += value;
-        return;
-    }
-    line += '"';
-    for (char c : value) {
-        if (c == '"')
-            line += '"';
-        line += c;
-    }
-    line += '"';
-}
-
-void appendJsonString(const std::string& value, std::string& line)
-{
-    static constexpr char Hex[] = "0123456789abcdef";
-    line += '"';
-    for (char ch : value) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            line += "\\\"";
-            break;
-        case '\\':
-            line += "\\\\";
-            break;
-        case '\n':
-            line += "\\n";
-            break;
-        case '\r':
-            line += "\\r";
-            break;
-        case '\t':
-            line += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                line += "\\u00";
-                line += Hex[c >> 4];
-                line += Hex[c & 0x0F];
-            } else {
-                line += ch;
-            }
-        }
-    }
-    line += '"';
-}
-
-void appendSqlString(const std::string& value, std::string& line)
-{
-    line += '\'';
-    for (char c : value) {
-        if (c == '\'')
-            line += '\'';
-        line += c;
-    }
-    line += '\'';
-}
-
-// One value of an SQL script for a column of the given type.
-void appendSqlValue(fields::Kind kind, fields::Column column, Dialect dialect,
-    const std::string& value, std::string& line)
-{
-    using fields::Kind;
-    switch (kind) {
-    case Kind::Null:
-        line += "NULL";
-        return;
-    case Kind::Bytes:
-        if (dialect == Dialect::Sqlite) {
-            line += "X'";
-            line += value;
-            line += '\'';
-        } else {
-            line += "'\\x";
-            line += value;
-            line += '\'';
-        }
-        return;
-    case Kind::Invalid:
-        // SQLite keeps the hex text in any column; PostgreSQL refuses text in a number column,
-        // so there the value is null and its bytes stay beside it in a comment.
-        if (dialect == Dialect::PostgreSql && column != fields::Column::Text) {
-            line += "NULL /* ";
-            line += value;
-            line += " */";
-        } else {
-            appendSqlString(value, line);
-        }
-        return;
-    case Kind::Number:
-    case Kind::Boolean:
-        if (column == fields::Column::Exact && dialect == Dialect::Sqlite)
-            appendSqlString(value, line);
-        else
-            line += value;
-        return;
-    case Kind::Text:
-        appendSqlString(value, line);
-        return;
-    }
-}
-
-class Exporter
-{
-public:
-    Exporter(const ExportOptions& opt, const fields::Layout& layout, fields::TextDecoder& decoder,
-        std::FILE* out, Format format, Dialect dialect, char delimiter)
-        : opt_(opt)
-        , layout_(layout)
-        , decoder_(decoder)
-        , out_(out)
-        , format_(format)
-        , dialect_(dialect)
-        , delimiter_(delimiter)
-    {
-        for (const char c : {delimiter, '"', '\r', '\n'})
-            quoted_[static_cast<unsigned char>(c)] = true;
-        for (const fields::Field& f : layout.fields) {
-            columns_.push_back(fields::columnOf(f));
-            std::string key;
-            appendJsonString(f.name, key);
-            jsonKeys_.push_back(key + ":");
-        }
-    }
-
-    void begin(const std::string& table, const std::vector<KeyIndex>& indexes)
-    {
-        table_ = table;
-        indexes_ = indexes;
-        line_.clear();
-        if (format_ == Format::Csv && !opt_.noHeader) {
-            for (size_t i = 0; i < layout_.fields.size(); ++i) {
-                if (i)
-                    line_ += delimiter_;
-                appendCsv(layout_.fields[i].name, delimiter_, line_);
-            }
-            line_ += "\r\n";
-        } else if (format_ == Format::Sql) {
-            line_ += createTable(table, layout_, dialect_) + ";\nBEGIN;\n";
-            insert_ = "INSERT INTO " + quoteIdentifier(table) + " VALUES (";
-        }
-        write();
-    }
-
-    bool record(const uint8_t* data, size_t length)
-    {
-        line_.clear();
-        if (format_ == Format::Csv)
-            return csvRecord(data, length);
-        if (format_ == Format::Sql) {
-            if (rows_ > 0 && rows_ % RowsPerTransaction == 0)
-                line_ += "COMMIT;\nBEGIN;\n";
-            line_ += insert_;
-        } else if (format_ == Format::Jsonl) {
-            line_ += '{';
-        }
-        const size_t count = layout_.fields.size();
-        for (size_t i = 0; i < count; ++i) {
-            value_.clear();
-            const fields::Kind kind
-                = fields::appendField(layout_.fields[i], data, length, decoder_, value_);
-            if (kind == fields::Kind::Invalid)
-                ++invalid_;
-            switch (format_) {
-            case Format::Csv:
-                break;
-            case Format::Jsonl:
-                if (i)
-                    line_ += ',';
-                line_ += jsonKeys_[i];
-                if (kind == fields::Kind::Null)
-                    line_ += "null";
-                else if (kind == fields::Kind::Number)
-                    line_ += value_;
-                else if (kind == fields::Kind::Boolean)
-                    line_ += value_ == "1" ? "true" : "false";
-                else
-                    appendJsonString(value_, line_);
-                break;
-            case Format::Sql:
-                if (i)
-                    line_ += ", ";
-                appendSqlValue(kind, columns_[i], dialect_, value_, line_);
-                break;
-            }
-        }
-        switch (format_) {
-        case Format::Csv:
-            line_ += "\r\n";
-            break;
-        case Format::Jsonl:
-            line_ += "}\n";
-            break;
-        case Format::Sql:
-            line_ += ");\n";
-            break;
-        }
-        ++rows_;
-        return write();
-    }
-
-    bool end()
-    {
-        line_.clear();
-        if (format_ == Format::Sql) {
-            line_ += "COMMIT;\n";
-            for (const KeyIndex& index : indexes_)
-                line_ += index.create(table_, index.unique) + ";\n";
-        }
-        return write();
-    }
-
-    // A CSV line, each value appended straight to it and quoted afterwards in the few cases that
-    // need it: the hot loop of an export copies nothing twice.
-    bool csvRecord(const uint8_t* data, size_t length)
-    {
-        const size_t count = layout_.fields.size();
-        for (size_t i = 0; i < count; ++i) {
-            if (i)
-                line_ += delimiter_;
-            const size_t start = line_.size();
-            const fields::Kind kind
-                = fields::appendField(layout_.fields[i], data, length, decoder_, line_);
-            if (kind == fields::Kind::Invalid)
-                ++invalid_;
-            if (kind == fields::Kind::Null) {
-                line_ += opt_.null;
-                continue;
-            }
-            const char* p = line_.data() + start;
-            const char* end = line_.data() + line_.size();
-            while (p != end && !quoted_[static_cast<unsigned char>(*p)])
-                ++p;
-            if (p != end) {
-                value_.assign(line_, start);
-                line_.resize(start);
-                appendCsv(value_, delimiter_, line_);
-            }
-        }
-        line_ += "\r\n";
-        ++rows_;
-        return write();
-    }
-
-    uint64_t rows() const { return rows_; }
-    uint64_t invalid() const { return invalid_; }
-
-private:
-    bool write() { return std::fwrite(line_.data(), 1, line_.size(), out_) == line_.size(); }
-
-    const ExportOptions& opt_;
-    const fields::Layout& layout_;
-    fields::TextDecoder& decoder_;
-    std::FILE* out_;
-    Format format_;
-    Dialect dialect_;
-    char delimiter_;
-    bool quoted_[256] = {}; // the bytes that make a CSV value need quotes
-    std::vector<fields::Column> columns_;
-    std::vector<std::string> jsonKeys_;
-    std::vector<KeyIndex> indexes_;
-    std::string table_;
-    std::string insert_;
-    std::string line_;
-    std::string value_;
-    uint64_t rows_ = 0;
-    uint64_t invalid_ = 0;
 };
 
 bool delimiterOf(const std::string& text, char& delimiter)
@@ -334,10 +49,15 @@ void runExport(Context& ctx, const ExportOptions& opt)
             + opt.delimiter + "'.");
         return;
     }
-    const Format format = opt.format == "jsonl" ? Format::Jsonl
-        : opt.format == "sql"                   ? Format::Sql
-                                                : Format::Csv;
-    const Dialect dialect = opt.dialect == "postgresql" ? Dialect::PostgreSql : Dialect::Sqlite;
+    exporting::Settings settings;
+    settings.format = opt.format == "jsonl" ? exporting::Format::JsonLines
+        : opt.format == "sql"               ? exporting::Format::Sql
+                                            : exporting::Format::Csv;
+    settings.dialect
+        = opt.dialect == "postgresql" ? exporting::Dialect::Postgresql : exporting::Dialect::Sqlite;
+    settings.delimiter = delimiter;
+    settings.header = !opt.noHeader;
+    settings.null = opt.null;
     fields::TextDecoder decoder;
     if (!encodingDecoder(ctx, opt.fields.encoding, decoder))
         return;
@@ -349,9 +69,9 @@ void runExport(Context& ctx, const ExportOptions& opt)
     if (!fileLayout(ctx, source, opt.file, opt.fields, layout, decoder))
         return;
     std::vector<std::string> notes;
-    const std::vector<KeyIndex> indexes = format == Format::Sql
-        ? keyIndexes(layout, statBuffer(source), notes)
-        : std::vector<KeyIndex>();
+    const std::vector<exporting::KeyIndex> indexes = settings.format == exporting::Format::Sql
+        ? exporting::keyIndexes(layout, statBuffer(source), notes)
+        : std::vector<exporting::KeyIndex>();
     for (const std::string& n : notes)
         ctx.note(opt.file + ": " + n);
     applyOrder(source, opt.order);
@@ -361,8 +81,8 @@ void runExport(Context& ctx, const ExportOptions& opt)
     if (!output.open(ctx, opt.output))
         return;
     const std::string target = output.isStandardOutput() ? "standard output" : opt.output;
-    Exporter exporter(opt, layout, decoder, output.stream(), format, dialect, delimiter);
-    exporter.begin(tableName(layout, opt.file, decoder), indexes);
+    exporting::TextWriter exporter(layout, decoder, settings, output.stream());
+    exporter.begin(exporting::tableName(layout, opt.file, decoder), indexes);
     bool written = true;
     int writeError = 0;
     int16_t status = btr::status::Success;

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace cli {
@@ -24,11 +23,6 @@ mode_t creationMode()
 }
 
 } // namespace
-
-std::string fileFailure(const std::string& what, const std::string& name, int error)
-{
-    return what + " " + name + ": " + std::generic_category().message(error) + ".";
-}
 
 OutputFile::~OutputFile()
 {

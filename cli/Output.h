@@ -2,6 +2,8 @@
 // output for "-", otherwise a file that appears under its name only once it is complete.
 #pragma once
 
+#include "Messages.h"
+
 #include <cstdio>
 #include <string>
 
@@ -51,8 +53,5 @@ private:
     std::FILE* stream_ = nullptr;
     bool owned_ = false;
 };
-
-// "Cannot write NAME: No space left on device." for the errno of a failed call.
-std::string fileFailure(const std::string& what, const std::string& name, int error);
 
 } // namespace cli

@@ -31,7 +31,7 @@ fields::TextDecoder namesDecoder(Context& ctx, TWinBtr& file, const std::string&
     if (!guessesEncoding(encoding))
         return decoder;
     fields::TextSample sample;
-    for (const spec::AcsBlock& block : acsBlocks(image, image.readLayout()))
+    for (const spec::AcsBlock& block : exporting::acsBlocks(image, image.readLayout()))
         sample.addName(block.Name);
     if (sample.outsideAscii() == 0)
         return decoder;
@@ -65,14 +65,14 @@ void runStat(Context& ctx, const StatOptions& opt)
         fields::TextDecoder names = namesDecoder(ctx, file, name, image, opt.encoding);
         file.Close();
         if (opt.json) {
-            nlohmann::ordered_json j = definitionJson(name, image, names);
-            j["format"] = known ? formatJson(facts) : nlohmann::ordered_json();
+            nlohmann::ordered_json j = exporting::definitionJson(name, image, names);
+            j["format"] = known ? exporting::formatJson(facts) : nlohmann::ordered_json();
             fmt::print(ctx.io.out, "{}\n",
                 j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
         } else {
-            std::string text = definitionText(name, image, names);
+            std::string text = exporting::definitionText(name, image, names);
             if (known)
-                text.insert(text.find('\n') + 1, formatText(facts));
+                text.insert(text.find('\n') + 1, exporting::formatText(facts));
             fmt::print(ctx.io.out, "{}{}", first ? "" : "\n", text);
         }
         first = false;

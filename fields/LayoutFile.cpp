@@ -14,82 +14,6 @@ namespace exttype = btr::exttype;
 using Json = LayoutJson;
 
 constexpr size_t MaxFields = 100000;
-constexpr size_t MaxName = 255;
-// No record is longer than a 16-bit data length says.
-constexpr uint64_t MaxPosition = 65535;
-
-// What a field's type is called in the file: "hex" for fillers and the variable part.
-constexpr const char* HexName = "hex";
-
-bool isFillerName(const std::string& name)
-{
-    constexpr std::string_view Prefix = "filler_";
-    if (name.size() <= Prefix.size() || lowerCase(name.substr(0, Prefix.size())) != Prefix)
-        return false;
-    return std::all_of(name.begin() + long(Prefix.size()), name.end(),
-        [](char c) { return c >= '0' && c <= '9'; });
-}
-
-bool typeByName(const std::string& name, uint8_t& code)
-{
-    const std::string wanted = lowerCase(name);
-    for (int c = 0; c < 256; ++c) {
-        const char* n = spec::typeName(uint8_t(c));
-        if (n && wanted == n) {
-            code = uint8_t(c);
-            return true;
-        }
-    }
-    return false;
-}
-
-// The lengths a type takes, in words for a refusal; empty when `length` is one of them.
-std::string badLength(uint8_t type, uint32_t length)
-{
-    auto either = [&](std::initializer_list<uint32_t> allowed, const char* words) {
-        return std::find(allowed.begin(), allowed.end(), length) == allowed.end() ? words : "";
-    };
-    auto range = [&](uint32_t low, uint32_t high, const char* words) {
-        return length < low || length > high ? words : "";
-    };
-    switch (type) {
-    case exttype::Integer:
-        return either({1, 2, 4, 8}, "1, 2, 4 or 8 bytes");
-    case exttype::Autoincrement:
-        return either({2, 4, 8}, "2, 4 or 8 bytes");
-    case exttype::Float:
-    case exttype::BFloat:
-        return either({4, 8}, "4 or 8 bytes");
-    case exttype::Date:
-    case exttype::Time:
-        return either({4}, "4 bytes");
-    case exttype::Timestamp:
-    case exttype::Currency:
-        return either({8}, "8 bytes");
-    case exttype::Guid:
-        return either({16}, "16 bytes");
-    case exttype::Logical:
-        return either({1, 2}, "1 or 2 bytes");
-    case exttype::Decimal:
-    case exttype::Money:
-        return range(1, 32, "1 to 32 bytes");
-    case exttype::Numeric:
-        return range(1, 64, "1 to 64 bytes");
-    case exttype::SignSeparate:
-        return range(2, 64, "2 to 64 bytes");
-    case exttype::Unsigned:
-    case exttype::Bit:
-    case exttype::LString:
-        return range(1, 256, "1 to 256 bytes");
-    case exttype::LVar:
-        return range(2, 65535, "at least 2 bytes");
-    case exttype::WString:
-    case exttype::WZString:
-        return length % 2 != 0 ? "an even number of bytes" : "";
-    default:
-        return "";
-    }
-}
 
 // Where in the text a byte offset is, as people count: lines and columns from 1.
 std::string lineAndColumn(std::string_view text, size_t offset)
@@ -164,7 +88,143 @@ Source sourceByName(const std::string& name)
     return Source::LayoutFile;
 }
 
+// The lengths a type takes, in words for a refusal; empty when `length` is one of them.
+std::string lengthsOf(uint8_t type, uint32_t length)
+{
+    auto either = [&](std::initializer_list<uint32_t> allowed, const char* words) {
+        return std::find(allowed.begin(), allowed.end(), length) == allowed.end() ? words : "";
+    };
+    auto range = [&](uint32_t low, uint32_t high, const char* words) {
+        return length < low || length > high ? words : "";
+    };
+    switch (type) {
+    case exttype::Integer:
+        return either({1, 2, 4, 8}, "1, 2, 4 or 8 bytes");
+    case exttype::Autoincrement:
+        return either({2, 4, 8}, "2, 4 or 8 bytes");
+    case exttype::Float:
+    case exttype::BFloat:
+        return either({4, 8}, "4 or 8 bytes");
+    case exttype::Date:
+    case exttype::Time:
+        return either({4}, "4 bytes");
+    case exttype::Timestamp:
+    case exttype::Currency:
+        return either({8}, "8 bytes");
+    case exttype::Guid:
+        return either({16}, "16 bytes");
+    case exttype::Logical:
+        return either({1, 2}, "1 or 2 bytes");
+    case exttype::Decimal:
+    case exttype::Money:
+        return range(1, 32, "1 to 32 bytes");
+    case exttype::Numeric:
+        return range(1, 64, "1 to 64 bytes");
+    case exttype::SignSeparate:
+        return range(2, 64, "2 to 64 bytes");
+    case exttype::Unsigned:
+    case exttype::Bit:
+    case exttype::LString:
+        return range(1, 256, "1 to 256 bytes");
+    case exttype::LVar:
+        return range(2, 65535, "at least 2 bytes");
+    case exttype::WString:
+    case exttype::WZString:
+        return length % 2 != 0 ? "an even number of bytes" : "";
+    default:
+        return "";
+    }
+}
+
 } // namespace
+
+bool isFillerName(const std::string& name)
+{
+    constexpr std::string_view Prefix = "filler_";
+    if (name.size() <= Prefix.size() || lowerCase(name.substr(0, Prefix.size())) != Prefix)
+        return false;
+    return std::all_of(name.begin() + long(Prefix.size()), name.end(),
+        [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool typeByName(const std::string& name, uint8_t& code)
+{
+    const std::string wanted = lowerCase(name);
+    for (int c = 0; c < 256; ++c) {
+        const char* n = spec::typeName(uint8_t(c));
+        if (n && wanted == n) {
+            code = uint8_t(c);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> typeNames()
+{
+    std::vector<std::string> names;
+    for (int c = 0; c < 256; ++c) {
+        if (const char* n = spec::typeName(uint8_t(c)))
+            names.emplace_back(n);
+    }
+    names.emplace_back(HexName);
+    return names;
+}
+
+std::string typeRefusal(const std::string& type)
+{
+    uint8_t code = 0;
+    if (lowerCase(type) == HexName || typeByName(type, code))
+        return {};
+    return "the type '" + parseReason(type)
+        + "' is unknown (known: the type names of description files, such as string, integer, "
+          "float, date, decimal, and hex)";
+}
+
+std::string nameRefusal(const std::string& name)
+{
+    if (name.empty())
+        return "it has no name";
+    if (name.size() > MaxName)
+        return "its name is longer than " + std::to_string(MaxName) + " bytes";
+    if (std::any_of(
+            name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        return "its name holds a control character";
+    return {};
+}
+
+std::string lengthRefusal(const std::string& type, uint8_t code, uint32_t length)
+{
+    const std::string lengths = lengthsOf(code, length);
+    if (lengths.empty())
+        return {};
+    return "type " + type + " takes " + lengths + ", not " + std::to_string(length);
+}
+
+std::string extentRefusal(
+    uint64_t position, uint64_t length, uint32_t recordLength, bool variableLength)
+{
+    if (position < 1 || position > MaxPosition)
+        return "its position is not a whole number from 1 to " + std::to_string(MaxPosition);
+    if (length < 1 || length > 65535)
+        return "its length is not a whole number from 1 to 65535";
+    if (position - 1 + length > recordLength && !variableLength) {
+        return "position " + std::to_string(position) + " and length " + std::to_string(length)
+            + " run past the end of the file's " + std::to_string(recordLength) + "-byte records";
+    }
+    return {};
+}
+
+std::string decimalsRefusal(const Field& f, int64_t decimals)
+{
+    if (decimals < 0 || decimals > 255)
+        return "its decimals are not a whole number from 0 to 255";
+    if (!f.hex() && f.type.type == exttype::Bit && uint64_t(decimals) >= 8 * uint64_t(f.length)) {
+        return "a bit field's decimals are its bit number, and bit " + std::to_string(decimals)
+            + " is not in its " + std::to_string(uint64_t(f.length) * 8) + " bits";
+    }
+    return {};
+}
 
 LayoutJson layoutJson(const Layout& layout, const std::string& file, const std::string& encoding)
 {
@@ -254,22 +314,16 @@ LayoutRead parseLayout(
         Field f;
         f.name = e["name"].get<std::string>();
         which = "field " + f.name;
-        if (f.name.size() > MaxName)
-            return refuse("its name is longer than " + std::to_string(MaxName) + " bytes");
-        if (std::any_of(f.name.begin(), f.name.end(),
-                [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
-            return refuse("its name holds a control character");
+        if (const std::string why = nameRefusal(f.name); !why.empty())
+            return refuse(why);
         if (!names.insert(lowerCase(f.name)).second)
             return refuse("the name is used by an earlier field (names are compared in any case)");
         if (!e.contains("type") || !e["type"].is_string())
             return refuse("it has no type");
         const std::string type = e["type"].get<std::string>();
         const bool hex = lowerCase(type) == HexName;
-        if (!hex && !typeByName(type, f.type.type)) {
-            return refuse("the type '" + parseReason(type)
-                + "' is unknown (known: the type names of description files, such as string, "
-                  "integer, float, date, decimal, and hex)");
-        }
+        if (!hex && !typeByName(type, f.type.type))
+            return refuse(typeRefusal(type));
         uint64_t position = 0;
         if (!e.contains("position") || !wholeNumber(e["position"], 1, MaxPosition, position))
             return refuse(
@@ -294,28 +348,22 @@ LayoutRead parseLayout(
             return refuse("its length is not a whole number from 1 to 65535");
         f.length = uint32_t(bytes);
         if (!hex) {
-            const std::string lengths = badLength(f.type.type, f.length);
-            if (!lengths.empty()) {
-                return refuse(
-                    "type " + type + " takes " + lengths + ", not " + std::to_string(f.length));
-            }
+            if (const std::string why = lengthRefusal(type, f.type.type, f.length); !why.empty())
+                return refuse(why);
+        } else {
+            f.source = Source::Filler;
         }
-        if (uint64_t(f.offset) + f.length > recordLength && !variableLength) {
-            return refuse("position " + std::to_string(position) + " and length "
-                + std::to_string(f.length) + " run past the end of the file's "
-                + std::to_string(recordLength) + "-byte records");
-        }
+        if (const std::string why = extentRefusal(position, f.length, recordLength, variableLength);
+            !why.empty())
+            return refuse(why);
         if (e.contains("decimals") && !e["decimals"].is_null()) {
             uint64_t decimals = 0;
             if (!wholeNumber(e["decimals"], 0, 255, decimals))
-                return refuse("its decimals are not a whole number from 0 to 255");
+                return refuse(decimalsRefusal(f, -1));
             f.type.decimals = uint8_t(decimals);
         }
-        if (!hex && f.type.type == exttype::Bit && f.type.decimals >= 8 * f.length) {
-            return refuse("a bit field's decimals are its bit number, and bit "
-                + std::to_string(f.type.decimals) + " is not in its " + std::to_string(f.length * 8)
-                + " bits");
-        }
+        if (const std::string why = decimalsRefusal(f, f.type.decimals); !why.empty())
+            return refuse(why);
         if (e.contains("signed") && !e["signed"].is_null()) {
             if (!e["signed"].is_boolean())
                 return refuse("its signed member is neither true nor false");

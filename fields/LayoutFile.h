@@ -17,10 +17,42 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fields {
+
+// The longest field name a layout file takes, in bytes of UTF-8.
+constexpr size_t MaxName = 255;
+// No record is longer than a 16-bit data length says.
+constexpr uint64_t MaxPosition = 65535;
+// What a field's type is called in the file: "hex" for fillers and the variable part.
+constexpr const char* HexName = "hex";
+
+// A hex field named filler_<N>: bytes no field covers, which a reader makes afresh.
+bool isFillerName(const std::string& name);
+// The type code of a description file's type name, in any case.
+bool typeByName(const std::string& name, uint8_t& code);
+// Every type name a layout file takes, in the order of the type codes, then "hex".
+std::vector<std::string> typeNames();
+
+// The rules a layout file's fields are read by, kept here for whoever makes a field another way
+// (the layout editor). Each says why the field cannot be, in the words of a refusal, or is empty
+// when it can.
+// A name that is empty, longer than MaxName bytes or holds a control character.
+std::string nameRefusal(const std::string& name);
+// A type name that is neither a description file's nor "hex".
+std::string typeRefusal(const std::string& type);
+// A length the type (`type` as the user wrote it, `code` its code) does not take.
+std::string lengthRefusal(const std::string& type, uint8_t code, uint32_t length);
+// A position (from 1) or a length out of range, or bytes past the end of a fixed-length record.
+std::string extentRefusal(
+    uint64_t position, uint64_t length, uint32_t recordLength, bool variableLength);
+// Decimals outside 0 to 255, or a bit field's bit number outside its bytes (f: its type and
+// length).
+std::string decimalsRefusal(const Field& f, int64_t decimals);
 
 using LayoutJson = nlohmann::ordered_json;
 

@@ -1,12 +1,15 @@
 // The layout-file reader against any text, and inference against any records. The input's first
 // byte chooses: 'L' a layout file (then the record length, 16 bits, a byte whose low bit says
 // variable-length, and the text), 'I' records to infer from (then the record length, 16 bits, and
-// the records, each that long but the last). A layout read must cover every byte of the fixed
-// part, name each field once in any case, and write back to itself; a refused one leaves
-// nothing. An inferred layout must cover every byte of the fixed part exactly once and write back
-// to itself as well.
+// the records, each that long but the last), 'E' edits a person makes in the layout editor (then
+// the record length, 16 bits, a byte whose low bit says variable-length, and 8 bytes an edit). A
+// layout read must cover every byte of the fixed part, name each field once in any case, and
+// write back to itself; a refused one leaves nothing. An inferred layout must cover every byte of
+// the fixed part exactly once and write back to itself as well. After every edit taken the layout
+// holds the same, and an edit refused leaves it exactly as it was.
 #include "FuzzSupport.h"
 #include "Inference.h"
+#include "LayoutEdit.h"
 #include "LayoutFile.h"
 #include "LittleEndian.h"
 
@@ -16,6 +19,9 @@ namespace {
 
 constexpr uint8_t LayoutMark = 'L';
 constexpr uint8_t RecordsMark = 'I';
+constexpr uint8_t EditsMark = 'E';
+constexpr size_t EditSize = 8;
+constexpr size_t MostEdits = 200;
 constexpr uint32_t MostRecordLength = 4096;
 constexpr size_t MostRecords = 2000;
 
@@ -23,7 +29,7 @@ fuzz::Bytes header(uint8_t mark, uint16_t recordLength, uint8_t variable = 0)
 {
     fuzz::Bytes b {mark, 0, 0};
     btr::le::put16(b.data() + 1, recordLength);
-    if (mark == LayoutMark)
+    if (mark == LayoutMark || mark == EditsMark)
         b.push_back(variable);
     return b;
 }
@@ -66,6 +72,48 @@ void checkLayout(const fields::Layout& layout, bool exactlyOnce)
     }
 }
 
+// One edit from 8 bytes: what (define, change, rename, remove), which field, where, how long,
+// which type, what decimals and which name.
+void applyEdit(fields::Layout& layout, const uint8_t* e, const std::vector<std::string>& types)
+{
+    static const char* const Names[]
+        = {"a", "A", "b", "filler_1", "variable_part", "", "größe", "GRÖßE", "x\ty", "id"};
+    const size_t index = layout.fields.empty() ? 0 : e[1] % (layout.fields.size() + 1);
+    fields::FieldForm form;
+    form.offset = int64_t(e[2]) - 2;
+    form.length = int64_t(e[3]) - 1;
+    form.type = types[e[4] % types.size()];
+    form.decimals = int64_t(e[5] & 0x1F) - 1;
+    form.signedByte = e[5] & 0x80;
+    form.name = Names[e[6] % std::size(Names)];
+    if (e[7] & 1)
+        form.offset += 250; // past a short record's end
+    const std::string before = fields::layoutJson(layout, "F").dump();
+    fields::EditResult r;
+    switch (e[0] % 4) {
+    case 0:
+        r = fields::defineField(layout, form);
+        break;
+    case 1:
+        r = fields::changeField(layout, index, form);
+        break;
+    case 2:
+        r = fields::renameField(layout, index, form.name);
+        break;
+    default:
+        r = fields::removeField(layout, index);
+        break;
+    }
+    if (!r.ok()) {
+        if (fields::layoutJson(layout, "F").dump() != before)
+            fuzz::fail("a refused edit changed the layout: " + r.why);
+        return;
+    }
+    if (r.index != fields::EditResult::npos && r.index >= layout.fields.size())
+        fuzz::fail("an edit points past the fields");
+    checkLayout(layout, false);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -91,6 +139,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
         text("variable", 10, 1,
             R"({"fields": [{"name": "memo", "position": 11, "length": 30, "type": "note"},
             {"name": "rest", "position": 11, "length": null, "type": "hex"}]})");
+        fuzz::Bytes edits = header(EditsMark, 24, 1);
+        const uint8_t script[][EditSize] = {{0, 0, 6, 5, 1, 1, 0, 0}, {0, 0, 2, 5, 4, 1, 1, 0},
+            {1, 1, 12, 9, 0, 3, 2, 0}, {2, 2, 0, 0, 0, 0, 4, 0}, {3, 1, 0, 0, 0, 0, 0, 0},
+            {0, 0, 20, 17, 14, 9, 6, 0}, {0, 0, 20, 2, 14, 9, 7, 0}, {3, 9, 0, 0, 0, 0, 0, 0}};
+        for (const auto& e : script)
+            edits.insert(edits.end(), e, e + EditSize);
+        sink("edits", edits);
         text("refused", 8, 0,
             R"({"fields": [{"name": "a", "position": 7, "length": 4, "type": "float"}]})");
         // Inferred layouts of records of every kind, as text, and the records themselves.
@@ -135,6 +190,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fields::TextDecoder decoder;
         const fields::Layout inferred = fields::inferLayout(known, sample, decoder);
         checkLayout(inferred, true);
+        return 0;
+    }
+    if (data[0] == EditsMark && size >= 4) {
+        fields::Layout layout;
+        layout.recordLength = recordLength % 512;
+        layout.variableLength = data[3] & 1;
+        fields::completeLayout(layout);
+        const std::vector<std::string> types = fields::typeNames();
+        for (size_t at = 4, n = 0; at + EditSize <= size && n < MostEdits; at += EditSize, ++n)
+            applyEdit(layout, data + at, types);
         return 0;
     }
     if (data[0] != LayoutMark || size < 4)

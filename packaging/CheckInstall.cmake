@@ -1,12 +1,12 @@
 # Installs the build into a scratch DESTDIR and checks what a user's machine would get: exactly
-# the program, the command line with its manual page and completion, the records window
-# with its manual page, its record manager library,
-# the desktop entry and the icon; every binary's
-# libraries resolve (ldd finds each one); the desktop entry validates.
+# the program, the command line with its manual page and completion, the records window with its
+# desktop entry (when built), its record manager library, the desktop entry, the icon and the MIME
+# types of data files; every binary's libraries resolve (ldd finds each one); every desktop entry
+# validates.
 #
 #   cmake -DBUILD_DIR=... -DSTAGE=... -DPREFIX=/usr -DBINDIR=bin -DDATADIR=share
 #         -DPRIVATE_LIBDIR=lib/varnok -DWITH_RECMAN=ON|OFF -DWITH_CLI=ON|OFF -DWITH_RECORDS=ON|OFF
-#         -DMANDIR=share/man
+#         -DWITH_RECORDS_MAN=ON|OFF -DMANDIR=share/man
 #         -DDESKTOP_FILE_VALIDATE=...
 #         -P CheckInstall.cmake
 
@@ -32,10 +32,14 @@ if(WITH_CLI)
     "${root}/${MANDIR}/man1/varnok-cli.1.gz"
     "${root}/${DATADIR}/bash-completion/completions/varnok-cli")
 endif()
+list(APPEND expected "${root}/${DATADIR}/mime/packages/varnok.xml")
 if(WITH_RECORDS)
   list(APPEND expected
     "${root}/${BINDIR}/varnok-records"
-    "${root}/${MANDIR}/man1/varnok-records.1.gz")
+    "${root}/${DATADIR}/applications/varnok-records.desktop")
+endif()
+if(WITH_RECORDS_MAN)
+  list(APPEND expected "${root}/${MANDIR}/man1/varnok-records.1.gz")
 endif()
 list(SORT expected)
 
@@ -65,15 +69,18 @@ endforeach()
 if(NOT DESKTOP_FILE_VALIDATE)
   message(FATAL_ERROR "desktop-file-validate not found: install desktop-file-utils")
 endif()
-execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}"
-  "${STAGE}/${root}/${DATADIR}/applications/varnok.desktop"
-  RESULT_VARIABLE result OUTPUT_VARIABLE report ERROR_VARIABLE report)
-if(NOT result EQUAL 0)
-  string(APPEND failures "varnok.desktop does not validate:\n${report}\n")
-endif()
+file(GLOB entries "${STAGE}/${root}/${DATADIR}/applications/*.desktop")
+foreach(entry IN LISTS entries)
+  execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}" "${entry}"
+    RESULT_VARIABLE result OUTPUT_VARIABLE report ERROR_VARIABLE report)
+  if(NOT result EQUAL 0)
+    cmake_path(GET entry FILENAME name)
+    string(APPEND failures "${name} does not validate:\n${report}\n")
+  endif()
+endforeach()
 
 if(failures)
   message(FATAL_ERROR "${failures}")
 endif()
 list(LENGTH installed count)
-message(STATUS "${count} files installed; every binary's libraries resolve; varnok.desktop validates")
+message(STATUS "${count} files installed; every binary's libraries resolve; every desktop entry validates")

@@ -104,25 +104,33 @@ TEST_F(CopyOntoAFullDisk, CountsTheRecordsTheDestinationHolds)
 }
 
 // Every Insert fits in the pending bundle, but the disk cannot take the bundle when Close commits
-// it: the copy looked complete, and the message says that it is not.
+// it: the copy looked complete, and the message says that it is not. A bundle also commits at the
+// first write after it has been open for a second, so on a slow machine the failure may come at an
+// Insert instead; the message must then say that, with its own counts.
 TEST_F(CopyOntoAFullDisk, SaysWhenTheLastWritesAreLostAtClose)
 {
-    if (!mountSmallDisk("size=256k"))
+    if (!mountSmallDisk("size=64k"))
         GTEST_SKIP() << "no right to mount a small file system here";
-    const uint32_t count = 3000;
+    const uint32_t count = 800;
     ASSERT_NO_FATAL_FAILURE(makeSourceAndDestination(count));
+    int inserted = 0;
+    QObject::connect(window->ProgressBar, &QProgressBar::valueChanged,
+        [&inserted](int v) { inserted = std::max(inserted, v); });
     copy(QStringLiteral("SRC.BTR"), QStringLiteral("full/DST.BTR"));
 
     File dst("full/DST.BTR");
     ASSERT_EQ(dst.status, 0);
     const auto held = dst.all(btr::op::GetFirst, btr::op::GetNext).size();
     ASSERT_LT(held, count) << "the disk took every record";
-    EXPECT_EQ(presenter->messages,
-        QStringList {QStringLiteral("Cannot close full/DST.BTR: disk full (status 18). %1 "
-                                    "records copied; %2 records were lost with the failed "
-                                    "write; %1 records are in full/DST.BTR.")
-                         .arg(held)
-                         .arg(count - held)});
+    ASSERT_EQ(presenter->messages.size(), 1);
+    const bool atClose = presenter->messages[0].startsWith(QStringLiteral("Cannot close"));
+    const size_t answered = atClose ? count : size_t(inserted);
+    EXPECT_EQ(presenter->messages[0],
+        QStringLiteral("Cannot %1 full/DST.BTR: disk full (status 18). %2 records copied; %3 "
+                       "records were lost with the failed write; %2 records are in full/DST.BTR.")
+            .arg(atClose ? QStringLiteral("close") : QStringLiteral("insert into"))
+            .arg(held)
+            .arg(answered - held));
     EXPECT_FALSE(window->BtrFile->IsOpen);
 }
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace cli {
+namespace exporting {
 
 // The definition in a Stat image, as lines of text headed by the file's name; the collating
 // sequences' names read in `names`' code page.
@@ -29,4 +29,4 @@ nlohmann::ordered_json formatJson(const uint8_t (&facts)[btr::facts::Size]);
 // segment's AcsNumber n selects), as far as they lie inside the image.
 std::vector<spec::AcsBlock> acsBlocks(const spec::SpecBuffer& image, const spec::Layout& layout);
 
-} // namespace cli
+} // namespace exporting

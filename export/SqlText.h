@@ -8,14 +8,14 @@
 // any case, as both compare them (SQLite always, PostgreSQL once a tool folds them).
 #pragma once
 
+#include "Export.h"
 #include "Layout.h"
+#include "SpecBuffer.h"
 
 #include <string>
 #include <vector>
 
-namespace cli {
-
-enum class Dialect { Sqlite, PostgreSql };
+namespace exporting {
 
 // The longest identifier PostgreSQL keeps, in bytes.
 constexpr size_t MaxIdentifier = 63;
@@ -63,4 +63,4 @@ struct KeyIndex
 std::vector<KeyIndex> keyIndexes(
     const fields::Layout& layout, const spec::SpecBuffer& stat, std::vector<std::string>& notes);
 
-} // namespace cli
+} // namespace exporting

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <set>
 
-namespace cli {
+namespace exporting {
 
 namespace {
 
@@ -153,4 +153,4 @@ std::vector<KeyIndex> keyIndexes(
     return indexes;
 }
 
-} // namespace cli
+} // namespace exporting

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace cli {
+namespace exporting {
 
 namespace {
 
@@ -333,4 +333,4 @@ nlohmann::ordered_json definitionJson(
     return j;
 }
 
-} // namespace cli
+} // namespace exporting
