@@ -8,8 +8,10 @@
 //   NOKEYS.BTR    a log without keys
 //   VARLEN.BTR    variable-length notes
 //   TYPES.BTR     keys of extended types: autoincrement, date, zstring, integer
+//   FILE.DDF, FIELD.DDF, INDEX.DDF  a data dictionary naming CUSTOMER.BTR's fields
 #include "BtrCall.h"
 #include "DefinitionImage.h"
+#include "DictionaryRecords.h"
 
 #include <cstdio>
 #include <cstring>
@@ -66,9 +68,12 @@ class SampleFile
 {
 public:
     SampleFile(const std::string& path, const FileDef& def)
+        : SampleFile(path, definitionImage(def))
+    { }
+
+    SampleFile(const std::string& path, std::vector<uint8_t> image)
         : path_(path)
     {
-        std::vector<uint8_t> image = definitionImage(def);
         std::vector<char> name(path.begin(), path.end());
         name.resize(256, 0);
         uint16_t length = static_cast<uint16_t>(image.size());
@@ -218,6 +223,45 @@ bool makeTypes(const std::string& dir)
     return f.finish("key 0 autoincrement, key 1 date, key 2 zstring, key 3 integer");
 }
 
+// The dictionary a program of the vendor's time kept beside its files: table Customers in
+// CUSTOMER.BTR, its fields by name and type, its key 0 by its segments.
+bool makeDictionary(const std::string& dir)
+{
+    using namespace testsupport;
+    SampleFile tables(dir + "/FILE.DDF", fileDdfDefinition().bytes());
+    Bytes table = tableRecord(1, "Customers", "CUSTOMER.BTR");
+    tables.insert(table);
+    bool ok = tables.finish("the dictionary's tables");
+
+    struct Column
+    {
+        const char* name;
+        uint8_t type;
+        uint16_t offset;
+        uint16_t size;
+        uint8_t decimals;
+    };
+    // Types as the dictionary numbers them: 0 string, 1 integer, 6 money.
+    const Column columns[] = {{"CustomerId", 1, 0, 4, 0}, {"LastName", 0, 4, 20, 0},
+        {"FirstName", 0, 24, 15, 0}, {"City", 0, 39, 20, 0}, {"BalanceCents", 1, 59, 8, 0}};
+    SampleFile fields(dir + "/FIELD.DDF", fieldDdfDefinition().bytes());
+    uint16_t id = 1;
+    for (const Column& c : columns) {
+        Bytes r = fieldRecord(id++, 1, c.name, c.type, c.offset, c.size, c.decimals);
+        fields.insert(r);
+    }
+    ok = fields.finish("the dictionary's fields") && ok;
+
+    SampleFile indexes(dir + "/INDEX.DDF", indexDdfDefinition().bytes());
+    Bytes last = indexRecord(1, 2, 0, 0);
+    Bytes first = indexRecord(1, 3, 0, 1);
+    Bytes city = indexRecord(1, 4, 1, 0);
+    indexes.insert(last);
+    indexes.insert(first);
+    indexes.insert(city);
+    return indexes.finish("the dictionary's indexes") && ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -231,5 +275,6 @@ int main(int argc, char** argv)
     ok = makeNoKeys(dir) && ok;
     ok = makeVariable(dir) && ok;
     ok = makeTypes(dir) && ok;
+    ok = makeDictionary(dir) && ok;
     return ok ? 0 : 1;
 }

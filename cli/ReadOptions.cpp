@@ -1,26 +1,15 @@
 #include "ReadOptions.h"
 
-#include "FileSample.h"
-#include "LayoutFile.h"
-#include "Messages.h"
-#include "Output.h"
-#include "Sample.h"
-
-#include <fmt/core.h>
+#include "FileLayout.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
 
 namespace cli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const char* LayoutExtension = ".json";
-// A layout names at most a few thousand fields: a larger file is not one.
-constexpr size_t MaxLayoutFile = size_t(16) << 20;
+// How varnok-cli's notes tell a user to choose another code page.
+constexpr const char* EncodingHint = "--encoding NAME";
 
 } // namespace
 
@@ -110,20 +99,9 @@ bool encodingDecoder(Context& ctx, const std::string& encoding, fields::TextDeco
 void sayGuess(
     Context& ctx, const std::string& subject, const fields::CodePageGuess& guess, const char* what)
 {
-    using Basis = fields::CodePageGuess::Basis;
-    if (guess.basis == Basis::PlainAscii)
-        return;
-    const std::string from = what == std::string("names") ? "names" : "names and text";
-    if (guess.basis == Basis::NoFit) {
-        ctx.note(fmt::format("{}: {} read as {}: no code page reads the {} bytes outside ASCII of "
-                             "its {} as the letters of a language (choose one with --encoding "
-                             "NAME)",
-            subject, what, guess.encoding, guess.outsideAscii, from));
-        return;
-    }
-    ctx.note(fmt::format("{}: {} read as {} (guessed from {} bytes of {}, {} of them outside "
-                         "ASCII; choose another with --encoding NAME)",
-        subject, what, guess.encoding, guess.bytes, from, guess.outsideAscii));
+    const std::string note = fields::guessNote(subject, guess, EncodingHint, what);
+    if (!note.empty())
+        ctx.note(note);
 }
 
 spec::SpecBuffer statBuffer(const TWinBtr& file)
@@ -137,137 +115,63 @@ bool guessEncoding(Context& ctx, const std::string& encoding, TWinBtr& file,
     const std::string& name, const fields::Dictionary* dictionary, const fields::Layout& layout,
     fields::TextDecoder& decoder)
 {
-    if (!guessesEncoding(encoding))
-        return false;
-    fields::TextSample sample;
-    if (dictionary)
-        fields::addNames(*dictionary, sample);
-    fields::sampleRecords(file, layout, sample);
-    const fields::CodePageGuess guess = fields::guessCodePage(sample);
-    sayGuess(ctx, name, guess);
-    if (guess.encoding == decoder.encoding())
-        return false;
-    decoder = fields::TextDecoder(guess.encoding);
-    return true;
+    std::vector<std::string> notes;
+    const bool changed = fields::guessEncoding(
+        encoding, file, name, dictionary, layout, decoder, EncodingHint, notes);
+    for (const std::string& n : notes)
+        ctx.note(n);
+    return changed;
 }
 
 std::string layoutFileFor(const std::string& path, const std::string& name)
 {
-    std::error_code ec;
-    if (!fs::is_directory(path, ec))
-        return path;
-    const fs::path found
-        = fields::findInDirectory(path, fs::path(name).stem().string() + LayoutExtension);
-    return found.empty() ? std::string() : found.string();
+    return fields::layoutFileFor(path, name);
 }
 
 bool readLayoutFile(Context& ctx, TWinBtr& file, const std::string& name, const std::string& path,
     fields::Layout& layout)
 {
-    InputFile input;
-    if (!input.open(ctx, path))
-        return false;
-    std::string text;
-    char chunk[65536];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, input.stream())) > 0;) {
-        text.append(chunk, n);
-        if (text.size() > MaxLayoutFile) {
-            ctx.fail("Cannot use the layout " + path + " for " + name + ": it is larger than "
-                + std::to_string(MaxLayoutFile >> 20) + " MiB, which no layout is.");
-            return false;
-        }
-    }
-    if (std::ferror(input.stream())) {
-        ctx.fail(fileFailure("Cannot read the layout", path, errno));
-        return false;
-    }
-    fields::Layout shape;
-    fields::setRecordShape(shape, statBuffer(file));
-    fields::LayoutRead read
-        = fields::parseLayout(text, shape.recordLength, shape.variableLength, "layout " + path);
-    if (!read.ok()) {
-        ctx.fail("Cannot use the layout " + path + " for " + name + ": " + read.error + ".");
-        return false;
-    }
-    layout = std::move(read.layout);
-    return true;
+    std::string error;
+    if (fields::readLayoutFile(file, name, path, layout, error))
+        return true;
+    ctx.fail(error);
+    return false;
 }
 
 bool readRecordSample(
     Context& ctx, TWinBtr& file, const std::string& name, fields::RecordSample& sample)
 {
-    const int16_t status = fields::readSample(file, uint64_t(std::max(file.RecordCount(), 0)),
-        fields::sampleLimit(sample.recordLength()), sample);
-    if (status == btr::status::Success)
-        return true;
-    // The definition of an encrypted file is plain: its keys still make a layout.
-    if (sample.empty() && status == btr::status::OwnerNameRequired) {
-        ctx.note(cannotDo("Cannot read", name, status, OwnerNameAdvice)
-            + " The fields are its keys alone.");
-        return true;
-    }
-    const std::string failure = cannotDo("Cannot read", name, status, file.Reason());
-    if (sample.empty()) {
-        ctx.fail(failure);
-        return false;
-    }
-    ctx.note(fmt::format(
-        "{} The fields are inferred from the {} records read before.", failure, sample.size()));
-    return true;
+    std::vector<std::string> notes;
+    std::string error;
+    const bool ok = fields::readRecordSample(file, name, sample, OwnerNameAdvice, notes, error);
+    for (const std::string& n : notes)
+        ctx.note(n);
+    if (!ok)
+        ctx.fail(error);
+    return ok;
 }
 
 bool fileLayout(Context& ctx, TWinBtr& file, const std::string& name, const FieldOptions& options,
     fields::Layout& layout, fields::TextDecoder& decoder)
 {
-    if (!encodingDecoder(ctx, options.encoding, decoder))
-        return false;
-    if (file.Stat() != btr::status::Success) {
-        ctx.fail(cannotDo("Cannot read the definition of", name, file.GetStatus()));
+    fields::FileLayoutOptions chosen;
+    chosen.encoding = options.encoding;
+    chosen.dictionary = options.dictionary;
+    chosen.table = options.table;
+    chosen.layoutFile = options.layout;
+    chosen.infer = options.infer;
+    chosen.keysOnly = options.keysOnly;
+    chosen.encodingHint = EncodingHint;
+    chosen.ownerAdvice = OwnerNameAdvice;
+    fields::FileLayout found = fields::fileLayout(file, name, chosen);
+    for (const std::string& n : found.notes)
+        ctx.note(n);
+    if (!found.ok) {
+        ctx.fail(found.error);
         return false;
     }
-    const spec::SpecBuffer stat = statBuffer(file);
-    if (!options.layout.empty() || options.keysOnly) {
-        if (options.keysOnly) {
-            layout = fields::keyLayout(stat);
-        } else {
-            const std::string path = layoutFileFor(options.layout, name);
-            if (path.empty()) {
-                ctx.fail("No layout for " + name + " in " + options.layout + " (no "
-                    + fs::path(name).stem().string() + LayoutExtension + ").");
-                return false;
-            }
-            if (!readLayoutFile(ctx, file, name, path, layout))
-                return false;
-        }
-        guessEncoding(ctx, options.encoding, file, name, nullptr, layout, decoder);
-    } else {
-        fields::LayoutChoice choice
-            = fields::chooseLayout(name, stat, options.dictionary, options.table, decoder);
-        for (const std::string& n : choice.notes)
-            ctx.note(n);
-        if (!choice.ok()) {
-            ctx.fail(choice.error);
-            return false;
-        }
-        // The text fields inference finds are text for the code-page guess too; once it has
-        // named another code page, the dictionary's names and the evidence's examples are read
-        // again in it.
-        const bool inferring = !choice.table || options.infer;
-        fields::RecordSample sample(choice.layout.recordLength);
-        if (inferring && !readRecordSample(ctx, file, name, sample))
-            return false;
-        layout = inferring ? fields::inferLayout(choice.layout, sample, decoder) : choice.layout;
-        if (guessEncoding(
-                ctx, options.encoding, file, name, choice.dictionary.get(), layout, decoder)) {
-            if (choice.table)
-                choice.layout
-                    = fields::tableLayout(*choice.dictionary, *choice.table, stat, decoder);
-            layout
-                = inferring ? fields::inferLayout(choice.layout, sample, decoder) : choice.layout;
-        }
-    }
-    for (const std::string& n : layout.notes)
-        ctx.note(fmt::format("{}: {}", name, n));
+    layout = std::move(found.layout);
+    decoder = fields::TextDecoder(found.encoding);
     return true;
 }
 

@@ -52,4 +52,32 @@ int16_t readSample(TWinBtr& file, uint64_t counted, uint32_t limit, RecordSample
     return status == btr::status::EndOfFile ? btr::status::Success : status;
 }
 
+int16_t readSpreadSample(TWinBtr& file, uint64_t counted, uint32_t limit, RecordSample& sample)
+{
+    constexpr uint32_t RunLength = 8;
+    limit = std::max<uint32_t>(limit, 1);
+    if (counted < uint64_t(limit) * 2)
+        return readSample(file, counted, limit, sample);
+    // A percentage has 10001 values: no more runs than that.
+    const uint32_t runs = std::clamp<uint32_t>(limit / RunLength, 2, btr::WholePercentage + 1);
+    const bool useStep = file.UseStep;
+    file.UseStep = true;
+    int16_t status = btr::status::Success;
+    for (uint32_t run = 0; run < runs && status == btr::status::Success; ++run) {
+        const auto percent = uint16_t(uint64_t(run) * btr::WholePercentage / (runs - 1));
+        status = file.GetByPercentage(percent);
+        for (uint32_t i = 0; i < RunLength && status == btr::status::Success; ++i) {
+            sample.add(file.Buffer, file.ReturnedLength);
+            if (i + 1 < RunLength)
+                status = file.GetNext();
+        }
+        // The last run ends at the file's end.
+        if (status == btr::status::EndOfFile)
+            status = btr::status::Success;
+    }
+    file.UseStep = useStep;
+    sample.fileRecords = counted;
+    return status;
+}
+
 } // namespace fields

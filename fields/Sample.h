@@ -23,4 +23,10 @@ uint32_t sampleLimit(uint32_t recordLength);
 // left as they were.
 int16_t readSample(TWinBtr& file, uint64_t counted, uint32_t limit, RecordSample& sample);
 
+// The same number of records without reading the whole file: short runs of consecutive records
+// in physical order, each begun by Get By Percentage at evenly spaced points, so that a window
+// opening a file of millions of records reads a few thousand. A file of fewer than twice `limit`
+// records (as `counted` says) is read whole by readSample. Same result and file state otherwise.
+int16_t readSpreadSample(TWinBtr& file, uint64_t counted, uint32_t limit, RecordSample& sample);
+
 } // namespace fields

@@ -102,3 +102,32 @@ TEST(Sample, SampleLimitsKeepTheWorkBounded)
 }
 
 } // namespace
+
+// Runs of consecutive records from the start of the file to its end, begun by percentages: a few
+// hundred records read of thousands, the same ones every time; a small file is read whole.
+TEST(Sample, ASpreadSampleReadsRunsFromStartToEnd)
+{
+    ScratchDir dir;
+    const std::string path = fileOf(dir, 4000);
+    const auto spread = [&path](uint32_t limit) {
+        TWinBtr file;
+        EXPECT_EQ(file.Open(path.c_str(), "", btr::mode::ReadOnly), btr::status::Success);
+        file.KeyNumber = 0;
+        RecordSample sample(6);
+        EXPECT_EQ(readSpreadSample(file, 4000, limit, sample), btr::status::Success);
+        EXPECT_EQ(sample.fileRecords, 4000U);
+        EXPECT_FALSE(file.UseStep);
+        return ids(sample);
+    };
+    const std::vector<uint32_t> got = spread(400);
+    ASSERT_GE(got.size(), 390U);
+    ASSERT_LE(got.size(), 400U);
+    EXPECT_TRUE(std::is_sorted(got.begin(), got.end()));
+    EXPECT_EQ(got.front(), 0U);
+    EXPECT_EQ(got.back(), 3999U);
+    // Runs of eight consecutive records.
+    EXPECT_EQ(got[7], got[0] + 7);
+    EXPECT_EQ(got[8], uint32_t(4000 - 1) * 1 / 49);
+    EXPECT_EQ(spread(400), got);
+    EXPECT_EQ(spread(5000).size(), 4000U);
+}
