@@ -203,8 +203,12 @@ void RecordsWindow::buildControls()
         if (!model_)
             return;
         const int row = table_->currentIndex().row();
+        // The field just defined or changed stays the chosen column, not the first one.
+        const int field = editor_->currentField();
         model_->setLayout(editor_->layout(), model_->encoding());
         showLayout(row);
+        if (field >= 0 && field < model_->columnCount())
+            table_->setCurrentIndex(model_->index(std::max(row, 0), field));
         layoutSourceLabel_->setText(
             QStringLiteral("Fields corrected in the layout editor; text in %1")
                 .arg(fromUtf8(model_->encoding())));

@@ -164,6 +164,24 @@ TEST_F(WindowTools, ACancelledExportLeavesNoFileAndSaysSo)
     EXPECT_TRUE(window.findChild<QAction*>(QStringLiteral("actionExport"))->isEnabled());
 }
 
+TEST_F(WindowTools, AnExportThatCannotWriteIsToldAndTheWindowGoesOn)
+{
+    open(50);
+    const std::string out = dir.file("no such folder/stock.csv");
+    ASSERT_TRUE(exportTo(out, exporting::Settings {}));
+    EXPECT_FALSE(std::filesystem::exists(out));
+    ASSERT_EQ(log.errors.size(), 1);
+    EXPECT_TRUE(log.errors[0].contains(QStringLiteral("stock.csv"))) << log.errors[0].toStdString();
+    EXPECT_FALSE(window.exporting());
+    // Nor does a second export start while one runs.
+    ASSERT_TRUE(window.startExport(QString::fromStdString(dir.file("a.csv")), {}));
+    EXPECT_FALSE(window.startExport(QString::fromStdString(dir.file("b.csv")), {}));
+    QSignalSpy ended(&window, &RecordsWindow::exportEnded);
+    ASSERT_TRUE(ended.wait(60000));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("a.csv")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("b.csv")));
+}
+
 TEST_F(WindowTools, AFieldDefinedOverChosenBytesShowsItsValuesAndUndoRemovesIt)
 {
     open(10);
@@ -197,6 +215,11 @@ TEST_F(WindowTools, AFieldDefinedOverChosenBytesShowsItsValuesAndUndoRemovesIt)
         EXPECT_EQ(cell(row, born), expected) << row;
     }
     EXPECT_EQ(table->model()->headerData(born, Qt::Horizontal).toString(), QStringLiteral("born"));
+    // The new field stays chosen in both, its bytes marked in the pane.
+    EXPECT_EQ(table->currentIndex().column(), born);
+    EXPECT_EQ(window.layoutEditor()->currentField(), born);
+    ASSERT_FALSE(pane->extraSelections().isEmpty());
+    EXPECT_EQ(pane->extraSelections()[0].cursor.selectionStart(), pane->hexCharacter(24));
 
     auto* undo = window.findChild<QAction*>(QStringLiteral("actionUndo"));
     ASSERT_TRUE(undo->isEnabled());
