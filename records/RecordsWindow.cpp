@@ -898,6 +898,10 @@ bool RecordsWindow::startExport(const QString& path, const exporting::Settings& 
     progress_->setWindowTitle(QString::fromLatin1(RecordsTitle));
     progress_->setWindowModality(Qt::WindowModal);
     progress_->setMinimumDuration(400);
+    // Wide enough for the counts of a large file, so that the label is not cut as they grow.
+    progress_->setMinimumWidth(progress_->fontMetrics().horizontalAdvance(progress_->labelText()
+                                   + QStringLiteral(": 000,000,000 of 000,000,000"))
+        + 48);
     progress_->setAutoClose(false);
     progress_->setAutoReset(false);
     progress_->setValue(0);
