@@ -187,7 +187,28 @@ void RecordsWindow::buildControls()
     connect(findEdit_, &QLineEdit::returnPressed, this, &RecordsWindow::find);
     connect(encodingCombo_, &QComboBox::activated, this, [this] {
         layoutOptions_.encoding = toUtf8(encodingCombo_->currentData().toString());
-        applyLayout(layoutOptions_, true);
+        if (!model_ || editor_->undoStack()->count() == 0) {
+            applyLayout(layoutOptions_, true);
+            return;
+        }
+        // Fields made in the layout editor are the person's work: another code page changes
+        // how their text reads, not which fields there are.
+        const fields::FileLayout found
+            = fields::fileLayout(model_->file(), ref_.path, layoutOptions_);
+        if (!found.ok) {
+            presenter_->error(this, fromUtf8(found.error));
+            return;
+        }
+        const int row = table_->currentIndex().row();
+        const int column = table_->currentIndex().column();
+        model_->setLayout(editor_->layout(), found.encoding);
+        pane_->setCodePage(found.encoding);
+        showLayout(row);
+        if (column >= 0 && column < model_->columnCount())
+            table_->setCurrentIndex(model_->index(std::max(row, 0), column));
+        layoutSourceLabel_->setText(
+            QStringLiteral("Fields corrected in the layout editor; text in %1")
+                .arg(fromUtf8(found.encoding)));
     });
     connect(pane_, &RecordPane::byteClicked, this, &RecordsWindow::byteClicked);
 

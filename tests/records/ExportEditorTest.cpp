@@ -228,6 +228,16 @@ TEST_F(WindowTools, AFieldDefinedOverChosenBytesShowsItsValuesAndUndoRemovesIt)
     EXPECT_EQ(window.model()->columnCount(), columnsBefore);
     window.findChild<QAction*>(QStringLiteral("actionRedo"))->trigger();
     EXPECT_GE(column("born"), 0);
+
+    // Another code page reads the text anew but keeps the fields the person made.
+    auto* pages = window.findChild<QComboBox*>(QStringLiteral("encodingCombo"));
+    const int latin = pages->findData(QStringLiteral("CP1252"));
+    ASSERT_GE(latin, 0);
+    pages->setCurrentIndex(latin);
+    emit pages->activated(latin);
+    EXPECT_GE(column("born"), 0);
+    EXPECT_EQ(window.model()->encoding(), "CP1252");
+    EXPECT_TRUE(undo->isEnabled());
 }
 
 TEST_F(WindowTools, NoBytesChosenIsToldAndNoFormOpens)
