@@ -1,6 +1,7 @@
 #include "RecordsWindow.h"
 
 #include "Encode.h"
+#include "ExportDialog.h"
 #include "FileFacts.h"
 #include "LittleEndian.h"
 #include "Messages.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -17,13 +19,17 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTimer>
 #include <QToolBar>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -77,6 +83,9 @@ RecordsWindow::RecordsWindow(QWidget* parent)
     setWindowTitle(QString::fromLatin1(RecordsTitle));
     buildControls();
     buildMenus();
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(100);
+    connect(progressTimer_, &QTimer::timeout, this, &RecordsWindow::exportProgress);
     updateActions();
     resize(1280, 800);
 }
@@ -178,9 +187,60 @@ void RecordsWindow::buildControls()
     connect(findEdit_, &QLineEdit::returnPressed, this, &RecordsWindow::find);
     connect(encodingCombo_, &QComboBox::activated, this, [this] {
         layoutOptions_.encoding = toUtf8(encodingCombo_->currentData().toString());
-        applyLayout(layoutOptions_, true);
+        if (!model_ || editor_->undoStack()->count() == 0) {
+            applyLayout(layoutOptions_, true);
+            return;
+        }
+        // Fields made in the layout editor are the person's work: another code page changes
+        // how their text reads, not which fields there are.
+        const fields::FileLayout found
+            = fields::fileLayout(model_->file(), ref_.path, layoutOptions_);
+        if (!found.ok) {
+            presenter_->error(this, fromUtf8(found.error));
+            return;
+        }
+        const int row = table_->currentIndex().row();
+        const int column = table_->currentIndex().column();
+        model_->setLayout(editor_->layout(), found.encoding);
+        pane_->setCodePage(found.encoding);
+        showLayout(row);
+        if (column >= 0 && column < model_->columnCount())
+            table_->setCurrentIndex(model_->index(std::max(row, 0), column));
+        layoutSourceLabel_->setText(
+            QStringLiteral("Fields corrected in the layout editor; text in %1")
+                .arg(fromUtf8(found.encoding)));
     });
     connect(pane_, &RecordPane::byteClicked, this, &RecordsWindow::byteClicked);
+
+    auto* dock = new QDockWidget(QStringLiteral("Fields"), this);
+    dock->setObjectName(QStringLiteral("layoutEditorDock"));
+    dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    editor_ = new LayoutEditor(dock);
+    editor_->setObjectName(QStringLiteral("layoutEditor"));
+    dock->setWidget(editor_);
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    connect(editor_, &LayoutEditor::message, this, &RecordsWindow::say);
+    connect(editor_, &LayoutEditor::layoutChanged, this, [this] {
+        if (!model_)
+            return;
+        const int row = table_->currentIndex().row();
+        // The field just defined or changed stays the chosen column, not the first one.
+        const int field = editor_->currentField();
+        model_->setLayout(editor_->layout(), model_->encoding());
+        showLayout(row);
+        if (field >= 0 && field < model_->columnCount())
+            table_->setCurrentIndex(model_->index(std::max(row, 0), field));
+        layoutSourceLabel_->setText(
+            QStringLiteral("Fields corrected in the layout editor; text in %1")
+                .arg(fromUtf8(model_->encoding())));
+    });
+    connect(editor_, &LayoutEditor::fieldSelected, this, [this](int index) {
+        if (!model_ || index < 0 || index >= model_->columnCount())
+            return;
+        const int row = std::max(table_->currentIndex().row(), 0);
+        table_->setCurrentIndex(model_->index(row, index));
+        table_->scrollTo(model_->index(row, index));
+    });
 }
 
 void RecordsWindow::buildMenus()
@@ -190,12 +250,24 @@ void RecordsWindow::buildMenus()
     openAction_->setObjectName(QStringLiteral("actionOpen"));
     openAction_->setShortcut(QKeySequence::Open);
     file->addSeparator();
-    exportAction_ = file->addAction(QStringLiteral("&Export..."));
+    exportAction_
+        = file->addAction(QStringLiteral("&Export..."), this, &RecordsWindow::exportDialog);
     exportAction_->setObjectName(QStringLiteral("actionExport"));
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("&Quit"), this, &QWidget::close);
     quit->setObjectName(QStringLiteral("actionQuit"));
     quit->setShortcut(QKeySequence::Quit);
+
+    // The layout editor's history: its undo and redo are the window's, not only the dock's buttons.
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    QAction* undo = editor_->undoStack()->createUndoAction(this, QStringLiteral("&Undo"));
+    undo->setObjectName(QStringLiteral("actionUndo"));
+    undo->setShortcut(QKeySequence::Undo);
+    edit->addAction(undo);
+    QAction* redo = editor_->undoStack()->createRedoAction(this, QStringLiteral("&Redo"));
+    redo->setObjectName(QStringLiteral("actionRedo"));
+    redo->setShortcut(QKeySequence::Redo);
+    edit->addAction(redo);
 
     QMenu* fields = menuBar()->addMenu(QStringLiteral("F&ields"));
     automaticLayoutAction_ = fields->addAction(
@@ -219,6 +291,31 @@ void RecordsWindow::buildMenus()
         QStringLiteral("&Delete the selected record..."), this, &RecordsWindow::deleteSelected);
     deleteAction_->setObjectName(QStringLiteral("actionDelete"));
     deleteAction_->setShortcut(QKeySequence::Delete);
+
+    fields->addSeparator();
+    defineFieldAction_
+        = fields->addAction(QStringLiteral("&Define field..."), this, &RecordsWindow::defineField);
+    defineFieldAction_->setObjectName(QStringLiteral("actionDefineField"));
+
+    // The bytes are chosen in the pane, so the pane's own menu offers to make them a field.
+    pane_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(pane_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        std::unique_ptr<QMenu> menu(pane_->createStandardContextMenu(at));
+        menu->addSeparator();
+        menu->addAction(defineFieldAction_);
+        menu->exec(pane_->viewport()->mapToGlobal(at));
+    });
+}
+
+void RecordsWindow::defineField()
+{
+    if (!model_)
+        return;
+    if (pane_->selectedLength() == 0) {
+        say(QStringLiteral("Select the bytes of the new field in the record pane first."));
+        return;
+    }
+    editor_->defineFieldAt(pane_->selectedOffset(), pane_->selectedLength());
 }
 
 QString RecordsWindow::statusText() const
@@ -244,6 +341,13 @@ void RecordsWindow::openDialog()
 
 bool RecordsWindow::openFile(const QString& path)
 {
+    if (job_) {
+        presenter_->error(this,
+            QStringLiteral("Cannot open %1 while %2 is being exported: wait for the export or "
+                           "cancel it.")
+                .arg(QFileInfo(path).fileName(), name_));
+        return false;
+    }
     const QString name = QFileInfo(path).fileName();
     const std::string file8 = toUtf8(path);
     const std::string name8 = toUtf8(name);
@@ -335,8 +439,11 @@ bool RecordsWindow::openFile(const QString& path)
         [this](const QModelIndex& current, const QModelIndex& previous) {
             if (current.row() != previous.row())
                 showRecord();
-            if (current.column() >= 0)
+            if (current.column() >= 0) {
                 columnChosen(current.column());
+                if (current.column() != previous.column())
+                    editor_->selectField(current.column());
+            }
         });
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { pane_->clearRecord(); });
     // Chosen once the table shows the model (the column widths need its columns), by the file's
@@ -426,6 +533,7 @@ void RecordsWindow::applyLayout(const fields::FileLayoutOptions& options, bool t
     model_->setLayout(found.layout, found.encoding);
     pane_->setCodePage(found.encoding);
     showLayout(row);
+    editor_->setFile(ref_, found.layout, found.encoding);
     showLayoutSource();
     if (!found.notes.empty())
         say(fromUtf8(found.notes.back()));
@@ -571,7 +679,9 @@ void RecordsWindow::updateActions()
     automaticLayoutAction_->setEnabled(open);
     keyLayoutAction_->setEnabled(open);
     loadLayoutAction_->setEnabled(open);
-    exportAction_->setEnabled(open);
+    defineFieldAction_->setEnabled(open);
+    editor_->setEnabled(open);
+    exportAction_->setEnabled(open && !job_);
     insertBlankAction_->setEnabled(editable);
     insertCopyAction_->setEnabled(editable);
     deleteAction_->setEnabled(editable);
@@ -776,6 +886,99 @@ void RecordsWindow::deleteSelected()
     updateActions();
     if (model_->rowCount() > 0)
         table_->setCurrentIndex(model_->index(std::min(row, model_->rowCount() - 1), 0));
+}
+
+void RecordsWindow::exportDialog()
+{
+    if (!model_ || job_)
+        return;
+    const QFileInfo source(QString::fromStdString(ref_.path));
+    ExportDialog dialog(source.absolutePath() + QChar(u'/') + source.completeBaseName(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.path().isEmpty()) {
+        presenter_->error(
+            this, QStringLiteral("Cannot export %1: no file to export to was named.").arg(name_));
+        return;
+    }
+    startExport(dialog.path(), dialog.settings());
+}
+
+bool RecordsWindow::startExport(const QString& path, const exporting::Settings& settings)
+{
+    if (!model_ || job_)
+        return false;
+    const exporting::Order order {model_->order().key, model_->order().descending};
+    job_ = new ExportJob(ref_, toUtf8(name_), model_->layout(), model_->encoding(), order, settings,
+        toUtf8(path), this);
+    exportPath_ = path;
+    progress_ = new QProgressDialog(QStringLiteral("Exporting the records of %1 to %2...")
+                                        .arg(name_, QFileInfo(path).fileName()),
+        QStringLiteral("Cancel"), 0, 1000, this);
+    progress_->setObjectName(QStringLiteral("exportProgress"));
+    progress_->setWindowTitle(QString::fromLatin1(RecordsTitle));
+    progress_->setWindowModality(Qt::WindowModal);
+    progress_->setMinimumDuration(400);
+    // Wide enough for the counts of a large file, so that the label is not cut as they grow.
+    progress_->setMinimumWidth(progress_->fontMetrics().horizontalAdvance(progress_->labelText()
+                                   + QStringLiteral(": 000,000,000 of 000,000,000"))
+        + 48);
+    progress_->setAutoClose(false);
+    progress_->setAutoReset(false);
+    progress_->setValue(0);
+    connect(progress_, &QProgressDialog::canceled, job_, &ExportJob::cancel);
+    connect(job_, &ExportJob::finished, this, &RecordsWindow::exportFinished);
+    progressTimer_->start();
+    exportAction_->setEnabled(false);
+    say(QStringLiteral("Exporting to %1...").arg(path));
+    job_->start();
+    return true;
+}
+
+void RecordsWindow::exportProgress()
+{
+    if (!job_ || !progress_)
+        return;
+    const uint64_t total = job_->total();
+    const uint64_t done = job_->done();
+    const QString target = QFileInfo(exportPath_).fileName();
+    progress_->setLabelText(total
+            ? QStringLiteral("Exporting the records of %1 to %2: %L3 of %L4...")
+                  .arg(name_, target)
+                  .arg(done)
+                  .arg(total)
+            : QStringLiteral("Exporting the records of %1 to %2: %L3...")
+                  .arg(name_, target)
+                  .arg(done));
+    // Last: a window-modal dialog lets events through here, and the end of the export among them.
+    progress_->setValue(total ? int(std::min<uint64_t>(done * 1000 / total, 1000)) : 0);
+}
+
+void RecordsWindow::exportFinished()
+{
+    progressTimer_->stop();
+    const exporting::Result result = job_->result();
+    job_->deleteLater();
+    job_ = nullptr;
+    progress_->hide();
+    progress_->deleteLater();
+    progress_ = nullptr;
+    updateActions();
+    if (result.cancelled) {
+        say(QStringLiteral("The export was cancelled: nothing was written to %1.")
+                .arg(exportPath_));
+    } else if (!result.ok) {
+        say(QString());
+        presenter_->error(this, fromUtf8(result.error));
+    } else {
+        QString text
+            = QStringLiteral("%L1 records exported to %2.").arg(result.records).arg(exportPath_);
+        if (result.invalidValues)
+            text += QStringLiteral(" %L1 values not valid for their type were written as hex.")
+                        .arg(result.invalidValues);
+        say(text);
+    }
+    emit exportEnded();
 }
 
 } // namespace records

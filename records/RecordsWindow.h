@@ -3,8 +3,9 @@
 // place.
 #pragma once
 
+#include "Export.h"
 #include "FileLayout.h"
-#include "FileRef.h"
+#include "LayoutEditor.h"
 #include "Presenter.h"
 #include "RecordModel.h"
 
@@ -18,10 +19,13 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QProgressDialog;
 class QTableView;
+class QTimer;
 
 namespace records {
 
+class ExportJob;
 class RecordPane;
 
 class RecordsWindow : public QMainWindow
@@ -45,10 +49,20 @@ public:
     void useKeyLayout();
 
     RecordModel* model() const { return model_; }
+    LayoutEditor* layoutEditor() const { return editor_; }
     const FileRef& fileRef() const { return ref_; }
     bool salvaging() const { return salvage_; }
     // What the status bar said last.
     QString statusText() const;
+
+    // Exports every record in the view's order to `path` in a worker thread of its own, with a
+    // progress dialog (exportProgress) whose Cancel leaves no file behind; exportEnded follows.
+    // False when no file is open or an export already runs.
+    bool startExport(const QString& path, const exporting::Settings& settings);
+    bool exporting() const { return job_ != nullptr; }
+
+signals:
+    void exportEnded();
 
 public slots:
     void find();
@@ -57,6 +71,9 @@ public slots:
     void insertBlank();
     void insertCopy();
     void deleteSelected();
+    void exportDialog();
+    // Opens the layout editor's form for the bytes selected in the record pane.
+    void defineField();
 
 private:
     void buildControls();
@@ -75,6 +92,8 @@ private:
     QString keyCaption(int key) const;
     bool encodeFindKey(int key, const QString& text, std::vector<uint8_t>& bytes, QString& why);
     QString salvageReport();
+    void exportProgress();
+    void exportFinished();
 
     std::unique_ptr<Presenter> presenter_;
     RecordModel* model_ = nullptr;
@@ -103,6 +122,12 @@ private:
     QAction* insertCopyAction_ = nullptr;
     QAction* deleteAction_ = nullptr;
     bool filling_ = false;
+    LayoutEditor* editor_ = nullptr;
+    QAction* defineFieldAction_ = nullptr;
+    ExportJob* job_ = nullptr;
+    QProgressDialog* progress_ = nullptr;
+    QTimer* progressTimer_ = nullptr;
+    QString exportPath_;
 };
 
 } // namespace records
