@@ -20,8 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* LayoutExtension = ".json";
-// A layout names at most a few thousand fields: a larger file is not one.
-constexpr size_t MaxLayoutFile = size_t(16) << 20;
 
 std::string fileFailure(const std::string& what, const std::string& name, int error)
 {

@@ -28,6 +28,8 @@ namespace fields {
 constexpr size_t MaxName = 255;
 // No record is longer than a 16-bit data length says.
 constexpr uint64_t MaxPosition = 65535;
+// A layout names at most a few thousand fields: a file larger than this is not one.
+constexpr size_t MaxLayoutFile = size_t(16) << 20;
 // What a field's type is called in the file: "hex" for fillers and the variable part.
 constexpr const char* HexName = "hex";
 

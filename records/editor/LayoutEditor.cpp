@@ -44,8 +44,7 @@ enum ColumnIndex {
     ColumnCount
 };
 
-// A layout file is a few thousand fields at most: anything larger is not one.
-constexpr qint64 MaxLayoutFile = qint64(16) << 20;
+constexpr qint64 MaxLayoutFile = qint64(fields::MaxLayoutFile);
 
 QString qs(const std::string& s)
 {
